@@ -1,0 +1,176 @@
+#include "database.h"
+
+#include "error.h"
+#include "row_layout.h"
+#include "text_codec.h"
+#include "usage_map.h"
+
+namespace jet {
+
+namespace {
+
+constexpr int kMaxMoveHops = 8;
+
+// A structural read that ran off its bytes is a damaged file.
+template <typename Fn>
+auto guarded(const std::string& path, const std::string& where, Fn&& fn) -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const OutOfRange&) {
+    throwBadFormat(path, where + " está dañada");
+  }
+}
+
+std::string rowName(RowId id) {
+  return "la fila " + std::to_string(id.row) + " de la página " + std::to_string(id.page);
+}
+
+}  // namespace
+
+Database::Database(const std::string& path)
+    : pages_(std::make_unique<PageSource>(path)), decoder_(*pages_, formatFor(Version::Jet4)) {
+  std::vector<uint8_t> prefix = pages_->readPrefix(4096);
+  header_ = parseHeader(prefix, pages_->fileSize(), path);
+  format_ = &formatFor(header_.version);
+  decoder_ = ValueDecoder(*pages_, *format_);
+  pages_->setPageSize(format_->page_size);
+  std::vector<uint8_t> page0(prefix.begin(), prefix.begin() + static_cast<long>(format_->page_size));
+  unmaskHeader(page0, header_.version);
+  pages_->setPage(0, std::move(page0));
+  loadCatalog();
+}
+
+Database::~Database() = default;
+
+void Database::loadCatalog() {
+  const TableDef& sys = tableDefAt(kCatalogTdefPage, "MSysObjects");
+  auto col = [&](const char* name) {
+    auto i = sys.findColumn(name);
+    if (!i) throwBadFormat(path(), std::string("al catálogo le falta la columna ") + name);
+    return *i;
+  };
+  const size_t id = col("Id"), parent = col("ParentId"), name = col("Name"), type = col("Type"),
+               flags = col("Flags");
+  Table t(*this, sys);
+  t.scan([&](RowId r) {
+    std::vector<Value> row = t.readRow(r);
+    CatalogEntry e;
+    e.id = static_cast<int32_t>(row[id].asInt());
+    e.parent_id = static_cast<int32_t>(row[parent].asInt());
+    e.name = row[name].asString();
+    e.type = static_cast<int16_t>(row[type].asInt());
+    e.flags = static_cast<uint32_t>(row[flags].asInt());
+    catalog_.push_back(std::move(e));
+  });
+}
+
+std::vector<std::string> Database::tableNames() const {
+  std::vector<std::string> names;
+  for (const CatalogEntry& e : catalog_) {
+    if (e.isUserTable()) names.push_back(e.name);
+  }
+  return names;
+}
+
+const CatalogEntry* Database::findEntry(std::string_view name) const {
+  const CatalogEntry* found = nullptr;
+  for (const CatalogEntry& e : catalog_) {
+    if (e.type != CatalogEntry::kLocalTable || !equalsIgnoreCase(e.name, name)) continue;
+    // A user table wins over a system table of the same name.
+    if (!found || e.isUserTable()) found = &e;
+  }
+  return found;
+}
+
+bool Database::hasTable(std::string_view name) const { return findEntry(name) != nullptr; }
+
+Table Database::table(std::string_view name) const {
+  const CatalogEntry* e = findEntry(name);
+  if (!e) throwUnknownTable(std::string(name));
+  return Table(*this, tableDefAt(e->tdefPage(), e->name));
+}
+
+const TableDef& Database::tableDefAt(uint32_t page, const std::string& name) const {
+  auto it = defs_.find(page);
+  if (it == defs_.end()) {
+    auto def = std::make_unique<TableDef>(readTableDef(*pages_, *format_, page, header_.code_page));
+    def->name = name;
+    it = defs_.emplace(page, std::move(def)).first;
+  }
+  return *it->second;
+}
+
+std::vector<uint32_t> Table::dataPages() const {
+  const PageSource& src = db_->pages();
+  std::vector<uint32_t> out;
+  for (uint32_t pg : readUsageMap(src, db_->format(), def_->used_map)) {
+    ByteView p = src.page(pg);
+    if (p.u8(0) == kDataPage && p.u32(4) == def_->page) out.push_back(pg);
+  }
+  return out;
+}
+
+void Table::scan(const std::function<void(RowId)>& fn) const {
+  const PageSource& src = db_->pages();
+  const Format& fmt = db_->format();
+  for (uint32_t pg : dataPages()) {
+    DataPage page(src, fmt, pg);
+    const uint16_t n = page.rowCount();
+    for (uint16_t r = 0; r < n && r < 256; ++r) {
+      if (page.slot(r) & kSlotDeleted) continue;  // deleted, or reached through its pointer
+      fn(RowId{pg, static_cast<uint8_t>(r)});
+    }
+  }
+}
+
+std::vector<RowId> Table::rowIds() const {
+  std::vector<RowId> ids;
+  scan([&](RowId id) { ids.push_back(id); });
+  return ids;
+}
+
+ByteView Table::rowBytes(RowId id) const {
+  const PageSource& src = db_->pages();
+  const Format& fmt = db_->format();
+  RowId at = id;
+  for (int hop = 0; hop <= kMaxMoveHops; ++hop) {
+    DataPage page(src, fmt, at.page);
+    if (page.owner() != def_->page) {
+      throwBadFormat(src.path(), rowName(at) + " no pertenece a la tabla '" + def_->name + "'");
+    }
+    if (at.row >= page.rowCount()) throwBadFormat(src.path(), rowName(at) + " no existe");
+    const uint16_t slot = page.slot(at.row);
+    ByteView bytes = page.row(at.row);
+    if (hop == 0 && (slot & kSlotDeleted)) {
+      throwBadFormat(src.path(), rowName(at) + " no es una fila viva de la tabla");
+    }
+    const bool deleted = (slot & kSlotDeleted) && (slot & kSlotMoved);
+    if (deleted) throwBadFormat(src.path(), rowName(id) + " apunta a una fila borrada");
+    // An overflow target (0x8000 alone) holds the data; a moved slot points on.
+    if (!(slot & kSlotMoved)) return bytes;
+    if (bytes.size() < 4) throwBadFormat(src.path(), rowName(at) + " está dañada");
+    at = RowId::fromPointer(bytes.u32(0));
+  }
+  throwBadFormat(src.path(), rowName(id) + " apunta a una cadena de filas movidas demasiado larga");
+}
+
+Value Table::read(RowId id, size_t index) const {
+  ByteView bytes = rowBytes(id);
+  return guarded(db_->path(), rowName(id), [&] {
+    RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
+    return db_->decoder().decode(layout, def_->columns.at(index));
+  });
+}
+
+std::vector<Value> Table::readRow(RowId id) const {
+  ByteView bytes = rowBytes(id);
+  return guarded(db_->path(), rowName(id), [&] {
+    RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
+    std::vector<Value> out;
+    out.reserve(def_->columns.size());
+    for (const Column& c : def_->columns) out.push_back(db_->decoder().decode(layout, c));
+    return out;
+  });
+}
+
+}  // namespace jet

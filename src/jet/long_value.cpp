@@ -1,0 +1,49 @@
+#include "long_value.h"
+
+#include <unordered_set>
+
+#include "data_page.h"
+#include "error.h"
+
+namespace jet {
+
+std::string readLongValue(const PageSource& src, const Format& fmt, ByteView field) {
+  if (field.size() < kLongValueHeader) throwBadFormat(src.path(), "un valor largo está incompleto");
+  const uint32_t word = field.u32(0);
+  const size_t length = word & 0x3FFFFFFF;
+  const uint8_t kind = static_cast<uint8_t>((word >> 24) & 0xC0);
+  const uint32_t pointer = field.u32(4);
+  std::string out;
+
+  if (kind == kLongValueInline) {
+    if (length > field.size() - kLongValueHeader) {
+      throwBadFormat(src.path(), "un valor largo en la fila está incompleto");
+    }
+    ByteView data = field.sub(kLongValueHeader, length);
+    out.assign(reinterpret_cast<const char*>(data.data()), data.size());
+  } else if (kind == kLongValueSingleRow) {
+    ByteView row = rowAt(src, fmt, RowId::fromPointer(pointer));
+    if (length > row.size()) throwBadFormat(src.path(), "un valor largo está incompleto");
+    out.assign(reinterpret_cast<const char*>(row.data()), length);
+  } else if (kind == kLongValueChain) {
+    std::unordered_set<uint32_t> seen;
+    out.reserve(length);
+    uint32_t next = pointer;
+    while (next != 0 && out.size() < length) {
+      if (!seen.insert(next).second) {
+        throwBadFormat(src.path(), "la cadena de un valor largo forma un ciclo");
+      }
+      ByteView row = rowAt(src, fmt, RowId::fromPointer(next));
+      if (row.size() < 4) throwBadFormat(src.path(), "un valor largo está incompleto");
+      next = row.u32(0);
+      out.append(reinterpret_cast<const char*>(row.data()) + 4, row.size() - 4);
+    }
+    if (out.size() < length) throwBadFormat(src.path(), "un valor largo está incompleto");
+    out.resize(length);
+  } else {
+    throwBadFormat(src.path(), "valor largo de tipo desconocido");
+  }
+  return out;
+}
+
+}  // namespace jet

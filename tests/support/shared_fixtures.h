@@ -1,0 +1,38 @@
+// The shared fixtures (real Access files and client databases). Tests that
+// need them skip with a reason when they are absent, and fail instead when
+// REQUIRE_SHARED=1.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The fixtures folder, or empty when absent.
+std::filesystem::path sharedDir();
+
+// Every .mdb under fixtures/real and fixtures/clientes, sorted.
+std::vector<std::filesystem::path> allFixtures();
+
+// A fixture by its path under fixtures/ ("real/jet3/nwind.mdb").
+std::filesystem::path fixture(const std::string& relative);
+
+// A fresh scratch folder for one test, removed with the process's temp files.
+std::filesystem::path scratchDir();
+
+}  // namespace testsupport
+
+// Skips the test (or fails it under REQUIRE_SHARED=1) when the fixtures are absent.
+#define REQUIRE_FIXTURES()                                                       \
+  do {                                                                           \
+    if (::testsupport::sharedDir().empty()) {                                    \
+      if (::testsupport::requireShared()) FAIL() << ::testsupport::missingWhy(); \
+      GTEST_SKIP() << ::testsupport::missingWhy();                               \
+    }                                                                            \
+  } while (0)
+
+namespace testsupport {
+bool requireShared();
+std::string missingWhy();
+}  // namespace testsupport
