@@ -30,7 +30,15 @@ std::string indexColumns(const jet::TableDef& def, const jet::RealIndex& real) {
   return out;
 }
 
-bool columnRequired(const jet::TableDef& def, const jet::Column& c) {
+// Access's "Required" column property; a primary key's columns are required too, and a
+// Yes/No column is never null.
+bool columnRequired(const jet::TableDef& def, const std::vector<jet::PropertyBlock>& props,
+                    const jet::Column& c) {
+  if (c.type() == jet::ColumnType::Boolean) return true;
+  if (const jet::PropertyBlock* b = jet::findBlock(props, c.name)) {
+    const jet::Property* p = b->find("Required");
+    if (p && p->value.asBool()) return true;
+  }
   for (const jet::LogicalIndex& li : def.logical_indexes) {
     if (li.kind != jet::LogicalIndex::Kind::PrimaryKey) continue;
     for (const jet::IndexColumn& ic : def.real_indexes[li.real_index].columns) {
@@ -40,13 +48,23 @@ bool columnRequired(const jet::TableDef& def, const jet::Column& c) {
   return false;
 }
 
-void printSchema(const jet::Table& t) {
+// The size as Access shows it: characters for text, bytes otherwise.
+unsigned columnSize(const jet::Database& db, const jet::Column& c) {
+  if (c.type() == jet::ColumnType::Text && db.format().is_jet4()) return c.length / 2u;
+  return c.length;
+}
+
+void printSchema(const jet::Database& db, const jet::Table& t) {
   const jet::TableDef& def = t.def();
+  const jet::CatalogEntry* entry = db.findTable(def.name);
+  const std::vector<jet::PropertyBlock> props =
+      entry ? db.properties(*entry) : std::vector<jet::PropertyBlock>{};
   std::cout << "table " << def.name << "\n";
   for (const jet::Column& c : def.columns) {
     std::cout << "column " << c.name << "\t" << jet::columnTypeName(c.type_code);
     if (c.isAutonumber()) std::cout << " (autonumber)";
-    std::cout << "\t" << c.length << "\t" << (columnRequired(def, c) ? "NOT NULL" : "NULL") << "\n";
+    std::cout << "\t" << columnSize(db, c) << "\t"
+              << (columnRequired(def, props, c) ? "NOT NULL" : "NULL") << "\n";
   }
   for (const jet::LogicalIndex& li : def.logical_indexes) {
     const jet::RealIndex& real = def.real_indexes[li.real_index];
@@ -79,7 +97,7 @@ int main(int argc, char** argv) {
     jet::Database db(argv[first]);
     jet::Table t = db.table(argv[first + 1]);
     if (mode == "--schema") {
-      printSchema(t);
+      printSchema(db, t);
     } else if (mode == "--json") {
       std::string line;
       t.scan([&](jet::RowId id) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "data_page.h"
+
 namespace jet {
 
 struct CatalogEntry {
@@ -18,6 +20,7 @@ struct CatalogEntry {
   int32_t parent_id = 0;
   int16_t type = 0;
   uint32_t flags = 0;
+  RowId row;  // the entry's row in MSysObjects, for its long values
 
   uint32_t tdefPage() const { return static_cast<uint32_t>(id) & 0x00FFFFFF; }
   bool isUserTable() const {

@@ -60,6 +60,7 @@ void Database::loadCatalog() {
     e.name = row[name].asString();
     e.type = static_cast<int16_t>(row[type].asInt());
     e.flags = static_cast<uint32_t>(row[flags].asInt());
+    e.row = r;
     catalog_.push_back(std::move(e));
   });
 }
@@ -72,7 +73,7 @@ std::vector<std::string> Database::tableNames() const {
   return names;
 }
 
-const CatalogEntry* Database::findEntry(std::string_view name) const {
+const CatalogEntry* Database::findTable(std::string_view name) const {
   const CatalogEntry* found = nullptr;
   for (const CatalogEntry& e : catalog_) {
     if (e.type != CatalogEntry::kLocalTable || !equalsIgnoreCase(e.name, name)) continue;
@@ -82,10 +83,21 @@ const CatalogEntry* Database::findEntry(std::string_view name) const {
   return found;
 }
 
-bool Database::hasTable(std::string_view name) const { return findEntry(name) != nullptr; }
+std::vector<PropertyBlock> Database::properties(const CatalogEntry& entry) const {
+  const TableDef& sys = tableDefAt(kCatalogTdefPage, "MSysObjects");
+  auto col = sys.findColumn("LvProp");
+  if (!col) return {};
+  Value blob = Table(*this, sys).read(entry.row, *col);
+  if (blob.isNull()) return {};
+  return guarded(path(), "las propiedades de '" + entry.name + "'", [&] {
+    return parseProperties(blob.asString(), decoder_, format_->is_jet4());
+  });
+}
+
+bool Database::hasTable(std::string_view name) const { return findTable(name) != nullptr; }
 
 Table Database::table(std::string_view name) const {
-  const CatalogEntry* e = findEntry(name);
+  const CatalogEntry* e = findTable(name);
   if (!e) throwUnknownTable(std::string(name));
   return Table(*this, tableDefAt(e->tdefPage(), e->name));
 }

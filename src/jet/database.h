@@ -13,6 +13,7 @@
 #include "format.h"
 #include "header.h"
 #include "page_source.h"
+#include "properties.h"
 #include "table_def.h"
 #include "value.h"
 #include "value_decoder.h"
@@ -42,12 +43,15 @@ class Database {
   // A user or system table by name, without regard to case. Throws 3078.
   Table table(std::string_view name) const;
   bool hasTable(std::string_view name) const;
+  // The catalog entry of a table, by name without regard to case; null when none.
+  const CatalogEntry* findTable(std::string_view name) const;
+  // The object's properties (the table's and its columns'); empty when it has none.
+  std::vector<PropertyBlock> properties(const CatalogEntry& entry) const;
   // The definition at a TDEF page (cached for the life of the database).
   const TableDef& tableDefAt(uint32_t page, const std::string& name = {}) const;
 
  private:
   void loadCatalog();
-  const CatalogEntry* findEntry(std::string_view name) const;
 
   std::unique_ptr<PageSource> pages_;
   Header header_;
