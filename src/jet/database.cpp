@@ -94,6 +94,11 @@ std::vector<PropertyBlock> Database::properties(const CatalogEntry& entry) const
   });
 }
 
+void Database::deleteRow(const Table& /*table*/, RowId /*id*/) {
+  throw JetError(err::kReadOnly, "No se puede actualizar. La base de datos '" + path() +
+                                     "' está abierta de sólo lectura.");
+}
+
 bool Database::hasTable(std::string_view name) const { return findTable(name) != nullptr; }
 
 Table Database::table(std::string_view name) const {

@@ -47,6 +47,10 @@ class Database {
   const CatalogEntry* findTable(std::string_view name) const;
   // The object's properties (the table's and its columns'); empty when it has none.
   std::vector<PropertyBlock> properties(const CatalogEntry& entry) const;
+  // Removes a live row from its table. Not yet possible: the file is opened
+  // read-only, and the call throws 3027.
+  void deleteRow(const Table& table, RowId id);
+
   // The definition at a TDEF page (cached for the life of the database).
   const TableDef& tableDefAt(uint32_t page, const std::string& name = {}) const;
 

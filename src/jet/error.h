@@ -24,11 +24,14 @@ namespace err {
 inline constexpr int kTypeMismatch = 13;
 inline constexpr int kNoCurrentRecord = 3021;
 inline constexpr int kFileNotFound = 3024;
+inline constexpr int kReadOnly = 3027;
 inline constexpr int kFileInUse = 3045;
 inline constexpr int kCannotOpen = 3051;
 inline constexpr int kUnknownField = 3061;
 inline constexpr int kSyntax = 3075;
 inline constexpr int kUnknownTable = 3078;
+inline constexpr int kRecordDeleted = 3167;
+inline constexpr int kItemNotFound = 3265;
 inline constexpr int kRelatedRecords = 3200;
 inline constexpr int kBadFormat = 3343;
 }  // namespace err
