@@ -24,7 +24,12 @@ std::string indexColumns(const jet::TableDef& def, const jet::RealIndex& real) {
   for (const jet::IndexColumn& ic : real.columns) {
     if (!out.empty()) out += ", ";
     const jet::Column* c = def.columnByNumber(ic.column_number);
-    out += c ? c->name : "#" + std::to_string(ic.column_number);
+    if (c) {
+      out += c->name;
+    } else {
+      out += '#';
+      out += std::to_string(ic.column_number);
+    }
     if (!ic.ascending) out += " DESC";
   }
   return out;

@@ -11,18 +11,19 @@ namespace {
 
 constexpr int kMaxMoveHops = 8;
 
-// A structural read that ran off its bytes is a damaged file.
-template <typename Fn>
-auto guarded(const std::string& path, const std::string& where, Fn&& fn) -> decltype(fn()) {
+std::string rowName(RowId id) {
+  return "la fila " + std::to_string(id.row) + " de la página " + std::to_string(id.page);
+}
+
+// A structural read that ran off its bytes is a damaged file; `where` names
+// the structure, and is built only when that happens.
+template <typename Fn, typename Where>
+auto guarded(const std::string& path, Where&& where, Fn&& fn) -> decltype(fn()) {
   try {
     return fn();
   } catch (const OutOfRange&) {
-    throwBadFormat(path, where + " está dañada");
+    throwBadFormat(path, where() + " está dañada");
   }
-}
-
-std::string rowName(RowId id) {
-  return "la fila " + std::to_string(id.row) + " de la página " + std::to_string(id.page);
 }
 
 }  // namespace
@@ -89,7 +90,7 @@ std::vector<PropertyBlock> Database::properties(const CatalogEntry& entry) const
   if (!col) return {};
   Value blob = Table(*this, sys).read(entry.row, *col);
   if (blob.isNull()) return {};
-  return guarded(path(), "las propiedades de '" + entry.name + "'", [&] {
+  return guarded(path(), [&] { return "las propiedades de '" + entry.name + "'"; }, [&] {
     return parseProperties(blob.asString(), decoder_, format_->is_jet4());
   });
 }
@@ -173,7 +174,7 @@ ByteView Table::rowBytes(RowId id) const {
 
 Value Table::read(RowId id, size_t index) const {
   ByteView bytes = rowBytes(id);
-  return guarded(db_->path(), rowName(id), [&] {
+  return guarded(db_->path(), [id] { return rowName(id); }, [&] {
     RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
     return db_->decoder().decode(layout, def_->columns.at(index));
   });
@@ -181,7 +182,7 @@ Value Table::read(RowId id, size_t index) const {
 
 std::vector<Value> Table::readRow(RowId id) const {
   ByteView bytes = rowBytes(id);
-  return guarded(db_->path(), rowName(id), [&] {
+  return guarded(db_->path(), [id] { return rowName(id); }, [&] {
     RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
     std::vector<Value> out;
     out.reserve(def_->columns.size());
