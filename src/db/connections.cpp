@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <map>
 
+#include "jet/error.h"
+
 namespace db {
 
 std::shared_ptr<jet::Database> openShared(const std::string& path) {
@@ -11,7 +13,15 @@ std::shared_ptr<jet::Database> openShared(const std::string& path) {
   std::string key = std::filesystem::weakly_canonical(path, ec).string();
   if (ec || key.empty()) key = path;
   if (auto existing = open[key].lock()) return existing;
-  auto database = std::make_shared<jet::Database>(path);
+  // Channels open their file for reading and writing; a file this user may
+  // only read still opens, and refuses deletions when they come.
+  std::shared_ptr<jet::Database> database;
+  try {
+    database = std::make_shared<jet::Database>(path, jet::OpenMode::ReadWrite);
+  } catch (const jet::JetError& e) {
+    if (e.number() != jet::err::kCannotOpen) throw;
+    database = std::make_shared<jet::Database>(path, jet::OpenMode::ReadOnly);
+  }
   open[key] = database;
   return database;
 }

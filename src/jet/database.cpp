@@ -1,7 +1,13 @@
 #include "database.h"
 
+#include <cstring>
+
+#include "delete_plan.h"
 #include "error.h"
+#include "index_delete.h"
+#include "long_value.h"
 #include "row_layout.h"
+#include "slot_delete.h"
 #include "text_codec.h"
 #include "usage_map.h"
 
@@ -28,8 +34,9 @@ auto guarded(const std::string& path, Where&& where, Fn&& fn) -> decltype(fn()) 
 
 }  // namespace
 
-Database::Database(const std::string& path)
-    : pages_(std::make_unique<PageSource>(path)), decoder_(*pages_, formatFor(Version::Jet4)) {
+Database::Database(const std::string& path, OpenMode mode)
+    : pages_(std::make_unique<PageSource>(path, mode)),
+      decoder_(*pages_, formatFor(Version::Jet4)) {
   std::vector<uint8_t> prefix = pages_->readPrefix(4096);
   header_ = parseHeader(prefix, pages_->fileSize(), path);
   format_ = &formatFor(header_.version);
@@ -95,9 +102,117 @@ std::vector<PropertyBlock> Database::properties(const CatalogEntry& entry) const
   });
 }
 
-void Database::deleteRow(const Table& /*table*/, RowId /*id*/) {
-  throw JetError(err::kReadOnly, "No se puede actualizar. La base de datos '" + path() +
-                                     "' está abierta de sólo lectura.");
+void Database::begin() { pages_->beginUnit(); }
+
+void Database::commit() { pages_->commitUnit(); }
+
+void Database::rollback() {
+  pages_->rollbackUnit();
+  lookups_.clear();  // rows they no longer list are back
+}
+
+const std::vector<Relationship>& Database::relationships() const {
+  if (!relationships_) relationships_ = readRelationships(*this);
+  return *relationships_;
+}
+
+const ColumnLookup& Database::lookup(const Table& table, size_t column) const {
+  auto& slot = lookups_[{table.def().page, column}];
+  if (!slot) slot = std::make_unique<ColumnLookup>(table, column);
+  return *slot;
+}
+
+void Database::deleteRow(const Table& table, RowId id) {
+  if (!writable()) {
+    throw JetError(err::kReadOnly, "No se puede actualizar. La base de datos '" + path() +
+                                       "' está abierta de sólo lectura.");
+  }
+  const std::vector<DeleteStep> plan = planDelete(*this, table, id);
+  const bool own_unit = !inUnit();
+  if (own_unit) begin();
+  try {
+    for (const DeleteStep& step : plan) deleteOne(*step.def, step.row);
+  } catch (...) {
+    if (own_unit) rollback();
+    throw;
+  }
+  if (own_unit) commit();
+}
+
+namespace {
+
+// The long-value rows a memo or OLE field keeps outside the row.
+std::vector<RowId> longValueRows(const PageSource& src, const Format& fmt, ByteView field) {
+  std::vector<RowId> rows;
+  if (field.size() < kLongValueHeader) return rows;
+  const uint8_t kind = static_cast<uint8_t>((field.u32(0) >> 24) & 0xC0);
+  uint32_t next = field.u32(4);
+  if (kind == kLongValueSingleRow) {
+    if (next != 0) rows.push_back(RowId::fromPointer(next));
+  } else if (kind == kLongValueChain) {
+    while (next != 0) {
+      RowId id = RowId::fromPointer(next);
+      for (RowId seen : rows) {
+        if (seen == id) throwBadFormat(src.path(), "la cadena de un valor largo forma un ciclo");
+      }
+      rows.push_back(id);
+      ByteView row = rowAt(src, fmt, id);
+      next = row.size() >= 4 ? row.u32(0) : 0;
+    }
+  }
+  return rows;
+}
+
+}  // namespace
+
+void Database::deleteOne(const TableDef& def, RowId id) {
+  Table table(*this, def);
+  const Format& fmt = *format_;
+  // Everything the delete needs is read before the first page changes.
+  const std::vector<uint8_t> bytes = [&] {
+    ByteView b = table.rowBytes(id);
+    return std::vector<uint8_t>(b.data(), b.data() + b.size());
+  }();
+  const std::vector<Value> values = table.readRow(id);
+  const uint16_t slot = DataPage(*pages_, fmt, id.page).slot(id.row);
+  std::vector<RowId> freed;  // long-value rows and an overflow part
+  guarded(path(), [id] { return rowName(id); }, [&] {
+    RowLayout layout(ByteView(bytes.data(), bytes.size()), fmt, def.var_slots > 0);
+    for (const Column& c : def.columns) {
+      if (!c.isLongValue() || !layout.present(c)) continue;
+      if (std::optional<ByteView> field = layout.variable(c)) {
+        for (RowId r : longValueRows(*pages_, fmt, *field)) freed.push_back(r);
+      }
+    }
+    return 0;
+  });
+  if (slot & kSlotMoved) {
+    ByteView pointer = DataPage(*pages_, fmt, id.page).row(id.row);
+    freed.push_back(RowId::fromPointer(pointer.u32(0)));
+  }
+
+  for (const RealIndex& index : def.real_indexes) {
+    removeIndexEntry(*pages_, fmt, def, index, values, id);
+  }
+  for (RowId r : freed) {
+    if (!deleteSlot(pages_->writablePage(r.page), fmt, r.row)) {
+      throwBadFormat(path(), "los huecos de filas de la página " + std::to_string(r.page) +
+                                 " no son coherentes");
+    }
+  }
+  if (!deleteSlot(pages_->writablePage(id.page), fmt, id.row)) {
+    throwBadFormat(path(), "los huecos de filas de la página " + std::to_string(id.page) +
+                               " no son coherentes");
+  }
+  uint8_t* tdef = pages_->writablePage(def.page);
+  uint32_t rows;
+  std::memcpy(&rows, tdef + fmt.tdef_row_count, 4);
+  if (rows > 0) --rows;
+  std::memcpy(tdef + fmt.tdef_row_count, &rows, 4);
+
+  for (auto& [key, lookup] : lookups_) {
+    if (key.first == def.page) lookup->erase(id);
+  }
 }
 
 bool Database::hasTable(std::string_view name) const { return findTable(name) != nullptr; }

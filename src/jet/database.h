@@ -4,16 +4,19 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "catalog.h"
+#include "column_lookup.h"
 #include "data_page.h"
 #include "format.h"
 #include "header.h"
 #include "page_source.h"
 #include "properties.h"
+#include "relationships.h"
 #include "table_def.h"
 #include "value.h"
 #include "value_decoder.h"
@@ -24,10 +27,10 @@ class Table;
 
 class Database {
  public:
-  // Opens the file read-only. Throws JetError: 3024 when it does not exist,
-  // 3051 when it cannot be opened, 3343 (naming the file and the reason)
-  // when it is no Access 97-2003 database or is damaged.
-  explicit Database(const std::string& path);
+  // Opens the file, read-only unless asked. Throws JetError: 3024 when it
+  // does not exist, 3051 when it cannot be opened, 3343 (naming the file and
+  // the reason) when it is no Access 97-2003 database or is damaged.
+  explicit Database(const std::string& path, OpenMode mode = OpenMode::ReadOnly);
   ~Database();
 
   const std::string& path() const { return pages_->path(); }
@@ -47,15 +50,33 @@ class Database {
   const CatalogEntry* findTable(std::string_view name) const;
   // The object's properties (the table's and its columns'); empty when it has none.
   std::vector<PropertyBlock> properties(const CatalogEntry& entry) const;
-  // Removes a live row from its table. Not yet possible: the file is opened
-  // read-only, and the call throws 3027.
+  // Units of work: every change between begin and commit reaches the file
+  // whole at commit, or not at all (rollback, or a crash before the commit
+  // completed). A change made outside a unit is a unit of its own.
+  bool writable() const { return pages_->writable(); }
+  void begin();
+  void commit();
+  void rollback();
+  bool inUnit() const { return pages_->inUnit(); }
+
+  // Removes a live row from its table, as Access does: its index entries,
+  // its long values and an overflow part go too, and the table's row count
+  // drops. Rows related to it through an enforced relationship go too where
+  // the relationship cascades deletions; otherwise the delete is refused
+  // with 3200 and nothing changes. Throws 3027 on a read-only database.
   void deleteRow(const Table& table, RowId id);
+
+  // Relationships between the tables (read once).
+  const std::vector<Relationship>& relationships() const;
+  // A lookup of one column's values, built on first use and kept true by deleteRow.
+  const ColumnLookup& lookup(const Table& table, size_t column) const;
 
   // The definition at a TDEF page (cached for the life of the database).
   const TableDef& tableDefAt(uint32_t page, const std::string& name = {}) const;
 
  private:
   void loadCatalog();
+  void deleteOne(const TableDef& def, RowId id);
 
   std::unique_ptr<PageSource> pages_;
   Header header_;
@@ -63,6 +84,8 @@ class Database {
   ValueDecoder decoder_;
   std::vector<CatalogEntry> catalog_;
   mutable std::map<uint32_t, std::unique_ptr<TableDef>> defs_;
+  mutable std::optional<std::vector<Relationship>> relationships_;
+  mutable std::map<std::pair<uint32_t, size_t>, std::unique_ptr<ColumnLookup>> lookups_;
 };
 
 // A table of an open database. Rows are named by row id; a moved row keeps

@@ -31,9 +31,11 @@ inline constexpr int kUnknownField = 3061;
 inline constexpr int kSyntax = 3075;
 inline constexpr int kUnknownTable = 3078;
 inline constexpr int kRecordDeleted = 3167;
+inline constexpr int kChangedByOther = 3197;
 inline constexpr int kItemNotFound = 3265;
 inline constexpr int kRelatedRecords = 3200;
 inline constexpr int kBadFormat = 3343;
+inline constexpr int kCriteriaTypeMismatch = 3464;
 }  // namespace err
 
 // "Formato de base de datos '<path>' no reconocido: <reason>."

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "error.h"
 
@@ -25,10 +26,23 @@ bool readFully(int fd, uint8_t* out, size_t count, uint64_t offset) {
   return true;
 }
 
+bool writeFully(int fd, const uint8_t* data, size_t count, uint64_t offset) {
+  while (count > 0) {
+    ssize_t put = ::pwrite(fd, data, count, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    count -= static_cast<size_t>(put);
+    offset += static_cast<uint64_t>(put);
+  }
+  return true;
+}
+
 }  // namespace
 
-PageSource::PageSource(std::string path) : path_(std::move(path)) {
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+PageSource::PageSource(std::string path, OpenMode mode) : path_(std::move(path)), mode_(mode) {
+  int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  fd_ = ::open(path_.c_str(), flags);
   if (fd_ < 0) {
     if (errno == ENOENT || errno == ENOTDIR) throwFileNotFound(path_);
     throwCannotOpen(path_);
@@ -39,17 +53,53 @@ PageSource::PageSource(std::string path) : path_(std::move(path)) {
     fd_ = -1;
     throwCannotOpen(path_);
   }
-  file_size_ = static_cast<uint64_t>(st.st_size);
+  recoverJournal();
+  identity_ = currentIdentity();
+  file_size_ = read_through_ ? read_through_->file_size : identity_.size;
 }
 
 PageSource::~PageSource() {
+  if (in_unit_) rollbackUnit();
   if (fd_ >= 0) ::close(fd_);
+}
+
+PageSource::Identity PageSource::currentIdentity() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return {};
+  return {static_cast<uint64_t>(st.st_size),
+          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+void PageSource::recoverJournal() {
+  std::optional<JournalContents> j = readJournal(path_);
+  if (mode_ == OpenMode::ReadOnly) {
+    read_through_ = std::move(j);
+    return;
+  }
+  if (!j) {
+    // None, or one cut short before the file was touched.
+    if (::access(journalPath(path_).c_str(), F_OK) == 0) removeJournal(path_);
+    return;
+  }
+  page_size_ = j->page_size;
+  writePages(j->pages, false);
+  if (::ftruncate(fd_, static_cast<off_t>(j->file_size)) != 0 || ::fsync(fd_) != 0) {
+    throwCannotOpen(path_);
+  }
+  removeJournal(path_);
+  page_size_ = 0;
 }
 
 std::vector<uint8_t> PageSource::readPrefix(size_t count) const {
   if (file_size_ < count) count = static_cast<size_t>(file_size_);
   std::vector<uint8_t> out(count);
   if (!readFully(fd_, out.data(), count, 0)) throwCannotOpen(path_);
+  if (read_through_) {
+    auto it = read_through_->pages.find(0);
+    if (it != read_through_->pages.end()) {
+      std::memcpy(out.data(), it->second.data(), std::min(count, it->second.size()));
+    }
+  }
   return out;
 }
 
@@ -60,6 +110,11 @@ void PageSource::setPageSize(size_t page_size) {
   page_count_ = static_cast<uint32_t>(pages);
   cache_.clear();
   cache_.resize(page_count_);
+  if (read_through_ && read_through_->page_size == page_size) {
+    for (const auto& [number, bytes] : read_through_->pages) {
+      if (number > 0 && number < page_count_) setPage(number, bytes);
+    }
+  }
 }
 
 ByteView PageSource::page(uint32_t number) const {
@@ -83,6 +138,81 @@ void PageSource::setPage(uint32_t number, std::vector<uint8_t> bytes) {
   auto buf = std::make_unique<uint8_t[]>(page_size_);
   std::memcpy(buf.get(), bytes.data(), page_size_);
   cache_[number] = std::move(buf);
+}
+
+void PageSource::beginUnit() {
+  if (in_unit_) throw std::logic_error("unit of work already open");
+  if (!writable()) {
+    throw JetError(err::kReadOnly, "No se puede actualizar. La base de datos '" + path_ +
+                                       "' está abierta de sólo lectura.");
+  }
+  if (currentIdentity() != identity_) {
+    throw JetError(err::kChangedByOther, "Otro programa ha cambiado '" + path_ +
+                                             "' mientras estaba abierto; vuelva a abrirlo.");
+  }
+  lock_.acquire(path_);
+  in_unit_ = true;
+}
+
+uint8_t* PageSource::writablePage(uint32_t number) {
+  if (!in_unit_) throw std::logic_error("page change outside a unit of work");
+  if (number == 0) throw std::logic_error("the header page is never changed in place");
+  ByteView current = page(number);
+  if (originals_.find(number) == originals_.end()) {
+    originals_.emplace(number, std::vector<uint8_t>(current.data(), current.data() + page_size_));
+  }
+  return cache_[number].get();
+}
+
+void PageSource::writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache) {
+  for (const auto& [number, original] : pages) {
+    const uint8_t* data = from_cache ? cache_[number].get() : original.data();
+    if (!writeFully(fd_, data, page_size_, uint64_t{number} * page_size_)) {
+      throw JetError(err::kCannotOpen, "No se puede escribir en el archivo '" + path_ + "'.");
+    }
+  }
+}
+
+void PageSource::commitUnit() {
+  if (!in_unit_) throw std::logic_error("no unit of work to commit");
+  if (originals_.empty()) {
+    in_unit_ = false;
+    return;
+  }
+  JournalContents j{page_size_, file_size_, originals_};
+  try {
+    writeJournal(path_, j);
+  } catch (...) {
+    rollbackUnit();
+    throw;
+  }
+  try {
+    writePages(originals_, true);
+    if (::fdatasync(fd_) != 0) {
+      throw JetError(err::kCannotOpen, "No se puede escribir en el archivo '" + path_ + "'.");
+    }
+  } catch (...) {
+    // Put the file back as it was; the journal stays if even that fails.
+    try {
+      writePages(originals_, false);
+      if (::fdatasync(fd_) == 0) removeJournal(path_);
+    } catch (...) {
+    }
+    rollbackUnit();
+    throw;
+  }
+  removeJournal(path_);
+  originals_.clear();
+  identity_ = currentIdentity();
+  in_unit_ = false;
+}
+
+void PageSource::rollbackUnit() {
+  for (const auto& [number, original] : originals_) {
+    std::memcpy(cache_[number].get(), original.data(), page_size_);
+  }
+  originals_.clear();
+  in_unit_ = false;
 }
 
 }  // namespace jet

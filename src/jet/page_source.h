@@ -1,28 +1,41 @@
-// Reads the file's pages by number. The only way the engine reaches the
-// file's bytes: every page is read whole, checked against the file's size,
-// and kept for as long as the source lives.
+// The file's pages by number: the only code that reads or writes the
+// database file. Pages are read whole, checked against the file's size and
+// cached. Changes are made in units of work: a page is copied before its
+// first change, and at commit the originals go to the rollback journal
+// before the changed pages go to the file.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bytes.h"
+#include "journal.h"
+#include "lock_file.h"
 
 namespace jet {
 
+enum class OpenMode { ReadOnly, ReadWrite };
+
 class PageSource {
  public:
-  // Opens the file read-only. Throws JetError 3024 when it does not exist,
-  // 3051 when it cannot be opened.
-  explicit PageSource(std::string path);
+  // Opens the file. Throws JetError 3024 when it does not exist, 3051 when
+  // it cannot be opened (3051 also when it cannot be opened for writing in
+  // ReadWrite mode). A journal left by an interrupted write is played back
+  // first (ReadWrite) or read through (ReadOnly).
+  PageSource(std::string path, OpenMode mode = OpenMode::ReadOnly);
   ~PageSource();
   PageSource(const PageSource&) = delete;
   PageSource& operator=(const PageSource&) = delete;
 
   const std::string& path() const { return path_; }
   uint64_t fileSize() const { return file_size_; }
+  bool writable() const { return mode_ == OpenMode::ReadWrite; }
 
   // Reads `count` bytes at the start of the file (for the header).
   std::vector<uint8_t> readPrefix(size_t count) const;
@@ -32,19 +45,46 @@ class PageSource {
   size_t pageSize() const { return page_size_; }
   uint32_t pageCount() const { return page_count_; }
 
-  // The whole page. Throws a format error when the page lies outside the file.
+  // The whole page, as the current unit of work has left it. Throws a
+  // format error when the page lies outside the file.
   ByteView page(uint32_t number) const;
 
   // Replaces the cached copy of a page (page 0 is kept unmasked).
   void setPage(uint32_t number, std::vector<uint8_t> bytes);
 
+  // Units of work. begin takes the lock file on the first write and checks
+  // that no other program changed the file since it was read (3197).
+  void beginUnit();
+  bool inUnit() const { return in_unit_; }
+  // A page to change; only inside a unit, never page 0.
+  uint8_t* writablePage(uint32_t number);
+  // Writes the unit's pages durably; on failure nothing of the unit stays.
+  void commitUnit();
+  // Forgets the unit's changes.
+  void rollbackUnit();
+
  private:
+  struct Identity {
+    uint64_t size = 0;
+    int64_t mtime_ns = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  Identity currentIdentity() const;
+  void recoverJournal();
+  void writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache);
+
   std::string path_;
+  OpenMode mode_;
   int fd_ = -1;
   uint64_t file_size_ = 0;
   size_t page_size_ = 0;
   uint32_t page_count_ = 0;
   mutable std::vector<std::unique_ptr<uint8_t[]>> cache_;
+  std::optional<JournalContents> read_through_;  // a hot journal seen read-only
+  Identity identity_;
+  bool in_unit_ = false;
+  std::map<uint32_t, std::vector<uint8_t>> originals_;
+  LockFile lock_;
 };
 
 }  // namespace jet
