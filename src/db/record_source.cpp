@@ -1,12 +1,13 @@
 #include "record_source.h"
 
-#include "jet/error.h"
+#include "jet/query.h"
 
 namespace db {
 
 Selection selectRows(const jet::Database& database, const std::string& source) {
-  jet::Table table = database.table(source);
-  return Selection{table, table.rowIds()};
+  jet::BoundQuery query = jet::prepare(database, source);
+  std::vector<jet::RowId> rows = jet::select(query);
+  return Selection{query.table, std::move(rows)};
 }
 
 }  // namespace db

@@ -96,6 +96,7 @@ class Table {
 
   const TableDef& def() const { return *def_; }
   const std::string& name() const { return def_->name; }
+  const Database& database() const { return *db_; }
 
   // The data pages the table's usage map lists and that the table owns.
   std::vector<uint32_t> dataPages() const;
