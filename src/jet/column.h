@@ -46,6 +46,7 @@ struct Column {
   uint8_t scale = 0;
   uint16_t code_page = 0;
   uint16_t sort_lcid = 0;
+  uint8_t sort_version = 0;  // Jet 4: 0 = "General" legacy (Access 2000-2007), 1 = 2010 and later
 
   ColumnType type() const { return static_cast<ColumnType>(type_code); }
   bool isFixed() const { return (flags & kFixedFlag) != 0; }

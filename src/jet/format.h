@@ -37,6 +37,7 @@ struct Format {
   size_t col_number;
   size_t col_var_index;
   size_t col_sort_lcid;
+  size_t col_sort_version;  // Jet 4 only
   size_t col_code_page;  // Jet 3 only
   size_t col_precision;  // Jet 4 only
   size_t col_scale;      // Jet 4 only

@@ -96,6 +96,7 @@ TableDef readTableDef(const PageSource& src, const Format& f, uint32_t page, uin
       c.sort_lcid = d.u16(f.col_sort_lcid);
       if (f.is_jet4()) {
         c.extra_flags = d.u8(f.col_extra_flags);
+        c.sort_version = d.u8(f.col_sort_version);
         c.precision = d.u8(f.col_precision);
         c.scale = d.u8(f.col_scale);
       } else {
