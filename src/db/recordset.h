@@ -37,6 +37,7 @@ class Recordset {
   jet::Value field(std::string_view name) const;
   bool hasCurrentRow() const;
   const jet::Table& table() const { return table_; }
+  jet::Database& database() const { return *database_; }
 
   // Called after every cursor move (the channel's bound views listen).
   void setMoveListener(std::function<void()> listener) { on_move_ = std::move(listener); }
