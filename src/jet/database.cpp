@@ -28,7 +28,7 @@ auto guarded(const std::string& path, Where&& where, Fn&& fn) -> decltype(fn()) 
   try {
     return fn();
   } catch (const OutOfRange&) {
-    throwBadFormat(path, where() + " está dañada");
+    throwBadFormat(path, where() + " tiene datos dañados");
   }
 }
 
@@ -97,7 +97,7 @@ std::vector<PropertyBlock> Database::properties(const CatalogEntry& entry) const
   if (!col) return {};
   Value blob = Table(*this, sys).read(entry.row, *col);
   if (blob.isNull()) return {};
-  return guarded(path(), [&] { return "las propiedades de '" + entry.name + "'"; }, [&] {
+  return guarded(path(), [&] { return "el bloque de propiedades de '" + entry.name + "'"; }, [&] {
     return parseProperties(blob.asString(), decoder_, format_->is_jet4());
   });
 }

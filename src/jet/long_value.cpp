@@ -26,6 +26,11 @@ std::string readLongValue(const PageSource& src, const Format& fmt, ByteView fie
     if (length > row.size()) throwBadFormat(src.path(), "un valor largo está incompleto");
     out.assign(reinterpret_cast<const char*>(row.data()), length);
   } else if (kind == kLongValueChain) {
+    // No chain holds more than the file: a longer length is damage, and
+    // reserving it could exhaust the memory of a 32-bit process.
+    if (length > src.fileSize()) {
+      throwBadFormat(src.path(), "un valor largo es más largo que el archivo");
+    }
     std::unordered_set<uint32_t> seen;
     out.reserve(length);
     uint32_t next = pointer;

@@ -44,6 +44,7 @@ std::string raw(ByteView b) { return std::string(reinterpret_cast<const char*>(b
 std::string numericToString(ByteView b, uint8_t scale) {
   uint128 mag = 0;
   for (size_t w = 0; w < 4; ++w) mag = (mag << 32) | b.u32(1 + 4 * w);
+  const bool negative = (b.u8(0) & 0x80) && mag != 0;  // a signed zero shows as 0
   std::string digits;
   do {
     digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(mag % 10)));
@@ -53,7 +54,7 @@ std::string numericToString(ByteView b, uint8_t scale) {
     if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
     digits.insert(digits.size() - scale, 1, '.');
   }
-  return (b.u8(0) & 0x80 ? "-" : "") + digits;
+  return (negative ? "-" : "") + digits;
 }
 
 std::string ValueDecoder::decodeText(ByteView bytes) const {

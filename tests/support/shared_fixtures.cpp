@@ -45,11 +45,23 @@ std::vector<fs::path> allFixtures() {
 fs::path fixture(const std::string& relative) { return sharedDir() / "fixtures" / relative; }
 
 fs::path scratchDir() {
+  // Every folder handed out goes when the test program ends, unless
+  // JET_KEEP_SCRATCH is set to look at a failure's files.
+  struct Folders {
+    std::vector<fs::path> paths;
+    ~Folders() {
+      if (std::getenv("JET_KEEP_SCRATCH")) return;
+      std::error_code ec;
+      for (const fs::path& p : paths) fs::remove_all(p, ec);
+    }
+  };
+  static Folders folders;
   static int counter = 0;
   fs::path dir = fs::temp_directory_path() /
                  ("jet-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   fs::remove_all(dir);
   fs::create_directories(dir);
+  folders.paths.push_back(dir);
   return dir;
 }
 

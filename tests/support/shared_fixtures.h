@@ -18,7 +18,8 @@ std::vector<std::filesystem::path> allFixtures();
 // A fixture by its path under fixtures/ ("real/jet3/nwind.mdb").
 std::filesystem::path fixture(const std::string& relative);
 
-// A fresh scratch folder for one test, removed with the process's temp files.
+// A fresh scratch folder, removed when the test program ends (kept when
+// JET_KEEP_SCRATCH is set).
 std::filesystem::path scratchDir();
 
 }  // namespace testsupport
