@@ -1,0 +1,223 @@
+#include "purge_window.h"
+
+#include <QCloseEvent>
+#include <QFontMetrics>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "db/schema.h"
+#include "purge/pasafecha.h"
+#include "purge/purge_run.h"
+#include "window/spanner_icon.h"
+
+namespace window {
+
+namespace {
+
+// The client area and the controls' places, in twips (left, top, width,
+// height); Bar1 within Frame1. Text2 and the channels lie below the client
+// area, out of sight.
+struct Twips {
+  int left, top, width, height;
+};
+constexpr int kClientWidth = 3345;
+constexpr int kClientHeight = 1140;
+constexpr Twips kLabel1{75, 120, 495, 195};
+constexpr Twips kText1{675, 75, 990, 285};
+constexpr Twips kLabel2{75, 450, 540, 195};
+constexpr Twips kFrame1{675, 390, 2565, 300};
+constexpr Twips kBar1{0, 0, 2550, 285};
+constexpr Twips kBorrar{240, 795, 1005, 300};
+constexpr Twips kSalir{2100, 795, 1005, 300};
+constexpr Twips kText2{1380, 1350, 540, 285};
+constexpr Twips kData[4] = {
+    {180, 1365, 1140, 300}, {195, 1650, 1140, 345}, {195, 1995, 1140, 345}, {210, 2235, 1140, 345}};
+
+}  // namespace
+
+int twipsToPixels(int twips, double dpi) {
+  return static_cast<int>(std::lround(twips * dpi / 1440.0));
+}
+
+PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Data1(db::schema::kClientsDesignSource),
+      Data2(db::schema::kProducts),
+      Data3(db::schema::kHours),
+      Data4(db::schema::kDays),
+      Text2(Data1, db::schema::kClientCode),
+      rt_(rt) {
+  const double dpi = logicalDpiX();
+  auto place = [dpi](QWidget* w, const Twips& t) {
+    w->setGeometry(twipsToPixels(t.left, dpi), twipsToPixels(t.top, dpi),
+                   twipsToPixels(t.width, dpi), twipsToPixels(t.height, dpi));
+  };
+
+  setWindowTitle(QStringLiteral("Borrar Inactivos por Fechas"));
+  setWindowIcon(spannerIcon());
+  setFixedSize(twipsToPixels(kClientWidth, dpi), twipsToPixels(kClientHeight, dpi));
+
+  // Created in tab order: the buttons, then the date box; the rest takes no focus.
+  for (int i = 0; i < 2; ++i) {
+    Command1[i] =
+        new QPushButton(i == 0 ? QStringLiteral("Borrar") : QStringLiteral("Salir"), this);
+    Command1[i]->setObjectName(QStringLiteral("Command1_%1").arg(i));
+    // Enter presses the button that has the focus, as it does on Windows.
+    Command1[i]->setAutoDefault(true);
+    QObject::connect(Command1[i], &QPushButton::clicked, this, [this, i] {
+      dispatch([this, i] { Command1_Click(static_cast<int16_t>(i)); });
+    });
+  }
+  place(Command1[0], kBorrar);
+  place(Command1[1], kSalir);
+
+  Text1 = new QLineEdit(this);
+  Text1->setObjectName(QStringLiteral("Text1"));
+  place(Text1, kText1);
+
+  Label1 = new QLabel(QStringLiteral("Fecha:"), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  place(Label1, kLabel1);
+
+  Label2 = new QLabel(QStringLiteral("Estado:"), this);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  place(Label2, kLabel2);
+
+  Frame1 = new QFrame(this);
+  Frame1->setObjectName(QStringLiteral("Frame1"));
+  Frame1->setFrameShape(QFrame::NoFrame);
+  place(Frame1, kFrame1);
+
+  Bar1 = new QProgressBar(Frame1);
+  Bar1->setObjectName(QStringLiteral("Bar1"));
+  Bar1->setRange(0, 100);
+  Bar1->setValue(0);
+  Bar1->setTextVisible(false);
+  place(Bar1, kBar1);
+
+  // The layout was made for an 8-point font, the labels sized to their text
+  // in it. They keep that place and size here, so the platform's font is
+  // taken at the largest size, 8 points or less, at which their captions fit.
+  QFont f = font();
+  for (double points = 8.0; points > 6.0; points -= 0.5) {
+    f.setPointSizeF(points);
+    QFontMetrics m(f);
+    if (m.horizontalAdvance(Label1->text()) <= Label1->width() &&
+        m.horizontalAdvance(Label2->text()) <= Label2->width() && m.height() <= Label1->height()) {
+      break;
+    }
+  }
+  setFont(f);
+
+  setTabOrder(Command1[0], Command1[1]);
+  setTabOrder(Command1[1], Text1);
+
+  // Out of sight: the field view's box, which takes no focus (a focus the
+  // operator cannot see would leave them lost), and the channels' places.
+  text2_box_ = new QLineEdit(this);
+  text2_box_->setObjectName(QStringLiteral("Text2"));
+  text2_box_->setReadOnly(true);
+  text2_box_->setFocusPolicy(Qt::NoFocus);
+  place(text2_box_, kText2);
+  for (int i = 0; i < 4; ++i) {
+    auto* box = new QWidget(this);
+    box->setObjectName(QStringLiteral("Data%1").arg(i + 1));
+    place(box, kData[i]);
+  }
+  Data1.onCursorMoved(
+      [this](const db::Recordset&) { text2_box_->setText(QString::fromStdString(Text2.text())); });
+
+  // The dependent channels work on the client channel's database.
+  Data1.addFollower(&Data2);
+  Data1.addFollower(&Data3);
+  Data1.addFollower(&Data4);
+
+  Command1[0]->setFocus();
+
+  if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+}
+
+std::optional<int> PurgeWindow::load() {
+  std::optional<int> status = runtime::runEvent(rt_, [this] { Form_Load(); });
+  if (status) rt_.endProgram(*status);
+  return status;
+}
+
+void PurgeWindow::Form_Load() {
+  Data1.setDatabaseName(rt_.programDir() + "/" + db::schema::kDatabaseFile);
+  Data1.Refresh();
+}
+
+namespace {
+
+// The window as the purge run sees it.
+class WindowForm : public purge::PurgeForm {
+ public:
+  explicit WindowForm(PurgeWindow& w) : w_(w) {}
+  std::string Text1() const override { return w_.Text1->text().toStdString(); }
+  void setText1(const std::string& t) override { w_.Text1->setText(QString::fromStdString(t)); }
+  float Bar1Value() const override { return w_.bar1Value(); }
+  void setBar1Value(float v) override { w_.setBar1Value(v); }
+  void setBar1Max(float m) override { w_.setBar1Max(m); }
+  int Bar1DrawnLength() const override { return w_.bar1DrawnLength(); }
+  std::string Text2() const override { return w_.Text2.text(); }
+  db::RecordChannel& Data1() override { return w_.Data1; }
+  db::RecordChannel& Data2() override { return w_.Data2; }
+  db::RecordChannel& Data3() override { return w_.Data3; }
+  db::RecordChannel& Data4() override { return w_.Data4; }
+
+ private:
+  PurgeWindow& w_;
+};
+
+int rounded(float v) {
+  if (!(v > 0)) return 0;
+  if (v >= 2147483647.0f) return 2147483647;
+  return static_cast<int>(v + 0.5f);
+}
+
+}  // namespace
+
+void PurgeWindow::setBar1Max(float max) {
+  bar1_max_ = max;
+  Bar1->setMaximum(rounded(max));
+}
+
+void PurgeWindow::setBar1Value(float value) {
+  bar1_value_ = value;
+  Bar1->setValue(std::min(rounded(value), Bar1->maximum()));
+}
+
+int PurgeWindow::bar1DrawnLength() const {
+  if (!(bar1_max_ > 0)) return 0;
+  double share = std::clamp(static_cast<double>(bar1_value_) / bar1_max_, 0.0, 1.0);
+  return static_cast<int>(share * Bar1->width());
+}
+
+void PurgeWindow::Command1_Click(int16_t Index) {
+  switch (Index) {
+    case 0: {
+      WindowForm form(*this);
+      purge::runPurge(rt_, form);
+      break;
+    }
+    case 1:
+      rt_.End();
+    default:
+      break;
+  }
+}
+
+void PurgeWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  rt_.endProgram(0);
+}
+
+void PurgeWindow::dispatch(const std::function<void()>& handler) {
+  if (std::optional<int> status = runtime::runEvent(rt_, handler)) rt_.endProgram(*status);
+}
+
+}  // namespace window

@@ -1,0 +1,79 @@
+// The tool's only window: the date box, the progress display and the two
+// buttons in sight; below the visible area the field view of the client code
+// and the four record channels.
+#pragma once
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "db/field_view.h"
+#include "db/record_channel.h"
+#include "window/runtime.h"
+
+namespace window {
+
+// Twips (a twentieth of a point) to pixels at `dpi` dots per inch: 15 twips
+// a pixel at 96.
+int twipsToPixels(int twips, double dpi);
+
+class PurgeWindow : public QWidget {
+ public:
+  explicit PurgeWindow(runtime::Runtime& rt, QWidget* parent = nullptr);
+
+  // Start-up as the program runs it, before the window is shown: Form_Load
+  // under the event dispatch. Returns the exit status when the program has
+  // ended instead (an error was reported).
+  std::optional<int> load();
+
+  // The event handlers.
+  void Form_Load();
+  void Command1_Click(int16_t Index);
+
+  // The controls, by their names.
+  QLabel* Label1;
+  QLineEdit* Text1;
+  QLabel* Label2;
+  QFrame* Frame1;
+  QProgressBar* Bar1;
+  std::array<QPushButton*, 2> Command1;
+
+  // The record channels: clients, and their cliprod, horascli and diascli
+  // rows. Data2 to Data4 follow Data1's database name.
+  db::RecordChannel Data1;
+  db::RecordChannel Data2;
+  db::RecordChannel Data3;
+  db::RecordChannel Data4;
+  // The field view bound to Data1's CLICOD: the current client's code.
+  db::FieldView Text2;
+
+  // Bar1's maximum and position as the run keeps them, single precision;
+  // the widget shows them rounded.
+  float bar1Max() const { return bar1_max_; }
+  float bar1Value() const { return bar1_value_; }
+  void setBar1Max(float max);
+  void setBar1Value(float value);
+  // The filled width of Bar1 in pixels.
+  int bar1DrawnLength() const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // Runs an event handler; ends the program when it ends in End or an error.
+  void dispatch(const std::function<void()>& handler);
+
+  runtime::Runtime& rt_;
+  QLineEdit* text2_box_;  // the field view's box, out of sight
+  float bar1_max_ = 100;
+  float bar1_value_ = 0;
+};
+
+}  // namespace window
