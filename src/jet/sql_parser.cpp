@@ -62,6 +62,23 @@ class Parser {
     if (peek().kind != Kind::Star)
       fail("se esperaba '*' después de SELECT (solo se admite SELECT *)");
     next();
+    parseFrom(q);
+    return q;
+  }
+
+  // DELETE [*] FROM table [WHERE condition] [;]
+  Query parseDelete() {
+    Query q;
+    q.text = std::string(text_);
+    expectKeyword("DELETE");
+    if (peek().kind == Kind::Star) next();
+    parseFrom(q);
+    return q;
+  }
+
+ private:
+  // FROM table [WHERE condition] [;], then the end.
+  void parseFrom(Query& q) {
     expectKeyword("FROM");
     const Token& table = peek();
     if (!isName(table)) fail("se esperaba el nombre de una tabla después de FROM");
@@ -79,10 +96,8 @@ class Parser {
       fail(q.where ? "se esperaba AND, OR o el final de la consulta"
                    : "se esperaba WHERE o el final de la consulta");
     }
-    return q;
   }
 
- private:
   const Token& peek() const { return tokens_[pos_]; }
   const Token& next() {
     const Token& t = tokens_[pos_];
@@ -257,6 +272,10 @@ std::string_view firstWord(std::string_view s) {
 }
 
 }  // namespace
+
+Query parseDelete(std::string_view text) {
+  return Parser(text).parseDelete();
+}
 
 Query parseQuery(std::string_view text) {
   const std::string_view body = trimSpaces(text);

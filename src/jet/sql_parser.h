@@ -26,4 +26,8 @@ struct Query {
 // without regard to case.
 Query parseQuery(std::string_view text);
 
+// `DELETE [*] FROM table [WHERE condition] [;]`: the table and the condition
+// that select the rows to delete, in the same form. Errors as parseQuery.
+Query parseDelete(std::string_view text);
+
 }  // namespace jet
