@@ -1,0 +1,450 @@
+#include "index_tree_edit.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+#include <unordered_set>
+
+#include "error.h"
+#include "index_page_writer.h"
+#include "usage_map_edit.h"
+
+namespace jet {
+
+namespace {
+
+// Deeper than any tree a page size allows; a longer way down is a loop.
+constexpr size_t kMaxDepth = 64;
+constexpr size_t kRowPointerSize = 4;
+constexpr size_t kChildSize = 4;
+
+// One index page read in place, without copying its entries: where each
+// stored entry ends (relative to the first-entry offset) and the shared
+// prefix. `ok` is false when anything about the page is unusual; the caller
+// then takes the general way, which reports damage properly.
+struct RawPage {
+  const uint8_t* bytes = nullptr;
+  bool ok = false;
+  bool leaf = true;
+  size_t prefix = 0;
+  std::vector<uint32_t> ends;
+
+  RawPage(const PageSource& src, const Format& fmt, uint32_t number, uint32_t owner) {
+    if (number == 0 || number >= src.pageCount()) return;
+    ByteView page = src.page(number);
+    bytes = page.data();
+    if (bytes[0] != 0x03 && bytes[0] != 0x04) return;
+    if (owner != 0 && page.u32(4) != owner) return;
+    leaf = bytes[0] == 0x04;
+    prefix = fmt.index_prefix_len_size == 1 ? page.u8(fmt.index_prefix_len)
+                                            : page.u16(fmt.index_prefix_len);
+    const size_t trailer = kRowPointerSize + (leaf ? 0 : kChildSize);
+    // The free-space count bounds the bitmap to read; the last entry must
+    // end exactly there.
+    const size_t room = fmt.page_size - fmt.index_first_entry;
+    const size_t free_space = page.u16(2);
+    if (free_space > room) return;
+    const size_t length = room - free_space;
+    const size_t bitmap_bytes = std::min(length / 8 + 1, fmt.index_first_entry - fmt.index_bitmap);
+    size_t last = 0;
+    ends.reserve(length / 8 + 8);
+    for (size_t i = 0; i < bitmap_bytes; i += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, bytes + fmt.index_bitmap + i, std::min<size_t>(8, bitmap_bytes - i));
+      while (word != 0) {
+        const size_t end = i * 8 + static_cast<size_t>(std::countr_zero(word));
+        word &= word - 1;
+        const size_t stored = end - last;
+        const size_t whole = stored + (ends.empty() ? 0 : prefix);
+        if (end > length || stored == 0 || whole < trailer) return;
+        ends.push_back(static_cast<uint32_t>(end));
+        last = end;
+      }
+    }
+    if (last != length) return;
+    if (!ends.empty() && prefix > ends.front()) return;
+    ok = true;
+  }
+
+  size_t count() const { return ends.size(); }
+  size_t start(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
+
+  // Compares entry i (key and row pointer, prefix restored) with the target:
+  // below 0 when the entry comes first.
+  int compare(const Format& fmt, size_t i, const std::vector<uint8_t>& key,
+              const uint8_t (&pointer)[4]) const {
+    const uint8_t* data = bytes + fmt.index_first_entry;
+    const uint8_t* head = data;  // the first entry holds the shared bytes
+    const size_t head_size = i == 0 ? 0 : prefix;
+    const uint8_t* tail = data + start(i);
+    const size_t whole = head_size + ends[i] - start(i);
+    const size_t key_size = whole - kRowPointerSize - (leaf ? 0 : kChildSize);
+    auto at = [&](size_t k) { return k < head_size ? head[k] : tail[k - head_size]; };
+    const size_t n = std::min(key_size, key.size());
+    for (size_t k = 0; k < n; ++k) {
+      const uint8_t b = at(k);
+      if (b != key[k]) return b < key[k] ? -1 : 1;
+    }
+    if (key_size != key.size()) return key_size < key.size() ? -1 : 1;
+    for (size_t k = 0; k < kRowPointerSize; ++k) {
+      const uint8_t b = at(key_size + k);
+      if (b != pointer[k]) return b < pointer[k] ? -1 : 1;
+    }
+    return 0;
+  }
+
+  uint32_t child(const Format& fmt, size_t i) const {
+    const uint8_t* c = bytes + fmt.index_first_entry + ends[i] - kChildSize;
+    return uint32_t{c[0]} << 24 | uint32_t{c[1]} << 16 | uint32_t{c[2]} << 8 | c[3];
+  }
+};
+
+}  // namespace
+
+// The common case, done in place: the entry lies inside a leaf that shares
+// no prefix and is neither the leaf's last entry nor its only one, so only
+// that leaf changes and its other entries keep their bytes. Returns false
+// when the general way must decide.
+bool IndexTreeEditor::removeInPlace(const IndexEntry& target) {
+  const Format& fmt = *fmt_;
+  const uint8_t pointer[4] = {static_cast<uint8_t>(target.row.page >> 16),
+                              static_cast<uint8_t>(target.row.page >> 8),
+                              static_cast<uint8_t>(target.row.page), target.row.row};
+  uint32_t n = walker_.root();
+  for (size_t depth = 0;; ++depth) {
+    if (depth > kMaxDepth) return false;
+    RawPage p(*pages_, fmt, n, owner_);
+    if (!p.ok) return false;
+    // The first entry not below the target (entries are in order).
+    size_t lo = 0, hi = p.count();
+    while (lo < hi) {
+      const size_t mid = (lo + hi) / 2;
+      if (p.compare(fmt, mid, target.key, pointer) < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    if (!p.leaf) {
+      uint32_t child = lo < p.count() ? p.child(fmt, lo) : 0;
+      if (child == 0) {
+        child = ByteView(p.bytes, fmt.page_size).u32(fmt.index_tail);
+        if (child == 0 && p.count() > 0) child = p.child(fmt, p.count() - 1);
+      }
+      if (child == 0) return false;
+      n = child;
+      continue;
+    }
+    if (p.prefix != 0 || p.count() < 2) return false;
+    if (lo + 1 >= p.count() || p.compare(fmt, lo, target.key, pointer) != 0) return false;
+
+    // Close the gap, clear what the data no longer covers, mark the ends again.
+    const size_t from = p.start(lo), to = p.ends[lo], gap = to - from;
+    const size_t length = p.ends.back();
+    std::vector<uint32_t> ends = std::move(p.ends);
+    uint8_t* page = pages_->writablePage(n);
+    uint8_t* data = page + fmt.index_first_entry;
+    std::memmove(data + from, data + to, length - to);
+    std::memset(data + length - gap, 0, fmt.page_size - fmt.index_first_entry - (length - gap));
+    // Bits up to the end of the entry before keep their place.
+    uint8_t* bitmap = page + fmt.index_bitmap;
+    bitmap[from / 8] &= static_cast<uint8_t>((2u << (from % 8)) - 1);
+    std::memset(bitmap + from / 8 + 1, 0, length / 8 - from / 8);
+    for (size_t i = lo + 1; i < ends.size(); ++i) {
+      const size_t end = ends[i] - gap;
+      bitmap[end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+    }
+    const uint16_t free_space =
+        static_cast<uint16_t>(fmt.page_size - fmt.index_first_entry - (length - gap));
+    page[2] = static_cast<uint8_t>(free_space);
+    page[3] = static_cast<uint8_t>(free_space >> 8);
+    return true;
+  }
+}
+
+IndexTreeEditor::IndexTreeEditor(PageSource& pages, const Format& fmt, uint32_t root,
+                                 uint32_t owner, uint32_t used_map)
+    : pages_(&pages),
+      fmt_(&fmt),
+      walker_(pages, fmt, root, owner),
+      owner_(owner),
+      used_map_(used_map) {}
+
+IndexPage& IndexTreeEditor::load(uint32_t number) {
+  auto it = loaded_.find(number);
+  if (it == loaded_.end()) it = loaded_.emplace(number, walker_.page(number)).first;
+  return it->second;
+}
+
+std::vector<IndexTreeEditor::Step> IndexTreeEditor::pathFor(const IndexEntry& target,
+                                                            uint32_t& leaf) {
+  std::vector<Step> path;
+  uint32_t n = walker_.root();
+  for (;;) {
+    const IndexPage& p = load(n);
+    if (p.leaf) break;
+    if (path.size() >= kMaxDepth) {
+      throwBadFormat(pages_->path(), "el índice con raíz en la página " +
+                                         std::to_string(walker_.root()) + " forma un ciclo");
+    }
+    Step step{n, -1};
+    uint32_t child = p.tail;
+    for (size_t i = 0; i < p.entries.size(); ++i) {
+      if (IndexEntry::compare(p.entries[i], target) >= 0) {
+        step.slot = static_cast<int>(i);
+        child = p.entries[i].child;
+        break;
+      }
+    }
+    if (step.slot < 0 && child == 0 && !p.entries.empty()) {
+      // No tail: the last entry's child holds the largest entries.
+      step.slot = static_cast<int>(p.entries.size() - 1);
+      child = p.entries.back().child;
+    }
+    if (child == 0) {
+      throwBadFormat(pages_->path(),
+                     "la página de índice " + std::to_string(n) + " es un nodo sin hijos");
+    }
+    path.push_back(step);
+    n = child;
+  }
+  leaf = n;
+  return path;
+}
+
+// The way from the root to `leaf`, which holds `entry`: the search for the
+// entry, or, in a tree whose node entries do not lead there, a search of
+// the whole tree for the page.
+bool IndexTreeEditor::pathTo(uint32_t leaf, const IndexEntry& entry, std::vector<Step>& path) {
+  uint32_t reached = 0;
+  path = pathFor(entry, reached);
+  if (reached == leaf) return true;
+
+  struct Frame {
+    uint32_t page;
+    size_t next_child = 0;
+  };
+  std::vector<Frame> stack{{walker_.root()}};
+  std::unordered_set<uint32_t> seen{walker_.root()};
+  path.clear();
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    const IndexPage& p = load(top.page);
+    if (p.leaf) {
+      if (top.page == leaf) return true;
+      stack.pop_back();
+      if (!path.empty()) path.pop_back();
+      continue;
+    }
+    const size_t children = p.entries.size() + (p.tail != 0 ? 1 : 0);
+    if (top.next_child >= children || stack.size() > kMaxDepth) {
+      stack.pop_back();
+      if (!path.empty()) path.pop_back();
+      continue;
+    }
+    const size_t k = top.next_child++;
+    const bool tail = k == p.entries.size();
+    const uint32_t child = tail ? p.tail : p.entries[k].child;
+    if (child == 0 || !seen.insert(child).second) continue;
+    path.push_back({top.page, tail ? -1 : static_cast<int>(k)});
+    stack.push_back({child});
+  }
+  return false;
+}
+
+bool IndexTreeEditor::removeEntry(const IndexEntry& target) {
+  if (removeInPlace(target)) return true;
+  uint32_t leaf = 0;
+  std::vector<Step> path = pathFor(target, leaf);
+  const std::vector<IndexEntry>& entries = load(leaf).entries;
+  auto it = std::lower_bound(
+      entries.begin(), entries.end(), target,
+      [](const IndexEntry& a, const IndexEntry& b) { return IndexEntry::compare(a, b) < 0; });
+  if (it == entries.end() || IndexEntry::compare(*it, target) != 0) {
+    loaded_.clear();
+    return false;
+  }
+  removeAt(path, leaf, static_cast<size_t>(it - entries.begin()));
+  write();
+  return true;
+}
+
+bool IndexTreeEditor::removeRow(RowId row) {
+  std::unordered_set<uint32_t> seen;
+  for (uint32_t n = walker_.firstLeaf(); n != 0;) {
+    if (!seen.insert(n).second) {
+      throwBadFormat(pages_->path(),
+                     "el índice con raíz en la página " + std::to_string(walker_.root()) +
+                         " forma un ciclo de páginas hermanas en la página " + std::to_string(n));
+    }
+    const IndexPage& p = load(n);
+    if (!p.leaf) {
+      throwBadFormat(pages_->path(),
+                     "el índice con raíz en la página " + std::to_string(walker_.root()) +
+                         " enlaza la página de nodo " + std::to_string(n) + " entre sus hojas");
+    }
+    for (size_t i = 0; i < p.entries.size(); ++i) {
+      if (p.entries[i].row != row) continue;
+      std::vector<Step> path;
+      if (!pathTo(n, p.entries[i], path)) {
+        throwBadFormat(pages_->path(), "la hoja de índice " + std::to_string(n) +
+                                           " no se alcanza desde la raíz " +
+                                           std::to_string(walker_.root()));
+      }
+      removeAt(path, n, i);
+      write();
+      return true;
+    }
+    n = p.next;
+  }
+  loaded_.clear();
+  return false;
+}
+
+void IndexTreeEditor::removeAt(std::vector<Step>& path, uint32_t leaf, size_t position) {
+  IndexPage& p = load(leaf);
+  const bool was_last = position + 1 == p.entries.size();
+  p.entries.erase(p.entries.begin() + static_cast<std::ptrdiff_t>(position));
+  if (p.entries.empty()) {
+    removeEmpty(path, path.size(), leaf);
+    return;
+  }
+  touch(leaf);
+  if (was_last) newLast(path, path.size(), p.entries.back());
+}
+
+// The page at `depth` on the path (the leaf at path.size()) has a new last
+// entry: the node entries that repeat it follow.
+void IndexTreeEditor::newLast(const std::vector<Step>& path, size_t depth, const IndexEntry& last) {
+  while (depth > 0) {
+    const Step& up = path[depth - 1];
+    --depth;
+    if (up.slot < 0) continue;  // the tail has no entry; the parent's last changed too
+    IndexPage& q = load(up.page);
+    IndexEntry& e = q.entries[static_cast<size_t>(up.slot)];
+    e.key = last.key;
+    e.row = last.row;
+    touch(up.page);
+    if (static_cast<size_t>(up.slot) + 1 != q.entries.size() || q.tail != 0) return;
+  }
+}
+
+// The page at `depth` on the path lost its last entry or child.
+void IndexTreeEditor::removeEmpty(const std::vector<Step>& path, size_t depth, uint32_t page) {
+  if (depth == 0) {
+    // The root stays where the table definition names it, as an empty leaf.
+    IndexPage& root = load(page);
+    root.leaf = true;
+    root.entries.clear();
+    root.prev = root.next = root.tail = 0;
+    root.prefix_length = 0;
+    root.node_flag = 0;
+    touch(page);
+    return;
+  }
+  unlink(page);
+  dirty_.erase(page);
+  freeing_.push_back(page);
+
+  const Step& up = path[depth - 1];
+  IndexPage& q = load(up.page);
+  if (up.slot < 0) {
+    if (q.entries.empty()) {
+      removeEmpty(path, depth - 1, up.page);
+      return;
+    }
+    // The last entry's child becomes the tail; its entry was the node's new last.
+    IndexEntry last = q.entries.back();
+    q.entries.pop_back();
+    q.tail = last.child;
+    if (q.entries.empty()) {
+      // One child left: a plain entry, no tail.
+      q.entries.push_back(last);
+      q.tail = 0;
+    }
+    touch(up.page);
+    newLast(path, depth - 1, last);
+    return;
+  }
+  const size_t slot = static_cast<size_t>(up.slot);
+  const bool was_last = slot + 1 == q.entries.size();
+  q.entries.erase(q.entries.begin() + static_cast<std::ptrdiff_t>(slot));
+  if (q.entries.empty()) {
+    if (q.tail == 0) {
+      removeEmpty(path, depth - 1, up.page);
+      return;
+    }
+    // Only the tail left: it becomes a plain entry.
+    IndexEntry last = lastOfSubtree(q.tail);
+    last.child = q.tail;
+    q.entries.push_back(std::move(last));
+    q.tail = 0;
+  } else if (was_last && q.tail == 0) {
+    touch(up.page);
+    newLast(path, depth - 1, q.entries.back());
+    return;
+  }
+  touch(up.page);
+}
+
+IndexEntry IndexTreeEditor::lastOfSubtree(uint32_t page) {
+  for (size_t depth = 0; depth < kMaxDepth; ++depth) {
+    const IndexPage& p = load(page);
+    if (p.leaf) {
+      if (p.entries.empty()) break;
+      IndexEntry last = p.entries.back();
+      last.child = 0;
+      return last;
+    }
+    page = p.tail != 0 ? p.tail : p.entries.empty() ? 0 : p.entries.back().child;
+    if (page == 0) break;
+  }
+  throwBadFormat(pages_->path(), "el índice con raíz en la página " +
+                                     std::to_string(walker_.root()) +
+                                     " tiene un subárbol sin entradas");
+}
+
+void IndexTreeEditor::unlink(uint32_t page) {
+  const IndexPage& p = load(page);
+  const uint32_t prev = p.prev, next = p.next;
+  if (prev != 0) {
+    load(prev).next = next;
+    touch(prev);
+  }
+  if (next != 0) {
+    load(next).prev = prev;
+    touch(next);
+  }
+}
+
+void IndexTreeEditor::write() {
+  const size_t flag_at = fmt_->index_prefix_len + fmt_->index_prefix_len_size;
+  for (uint32_t n : dirty_) {
+    const IndexPage& p = loaded_.at(n);
+    std::vector<uint8_t> bytes;
+    try {
+      bytes = encodeIndexPage(*fmt_, p, p.prefix_length > 0);
+    } catch (const std::invalid_argument&) {
+      throwBadFormat(pages_->path(), "las entradas de la página de índice " + std::to_string(n) +
+                                         " no están en orden");
+    } catch (const std::length_error&) {
+      throw JetError(err::kReadOnly, "No se puede actualizar el índice de '" + pages_->path() +
+                                         "': la página " + std::to_string(n) +
+                                         " no admite sus entradas nuevas.");
+    }
+    if (!p.leaf) bytes[flag_at] = p.node_flag;
+    std::memcpy(pages_->writablePage(n), bytes.data(), bytes.size());
+  }
+  for (uint32_t n : freeing_) {
+    std::memset(pages_->writablePage(n), 0, 4);
+    setUsageMapBit(*pages_, *fmt_, kGlobalMapPointer, n, true);
+    setUsageMapBit(*pages_, *fmt_, used_map_, n, false);
+    freed_.push_back(n);
+  }
+  dirty_.clear();
+  freeing_.clear();
+  loaded_.clear();
+}
+
+}  // namespace jet

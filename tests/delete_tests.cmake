@@ -1,0 +1,22 @@
+# Deleting rows: index entries taken out of synthetic and real trees, usage
+# map bits, and rounds of deletions over copies of every shared fixture.
+jet_test(jet_delete_index_test jet/delete_index_test.cpp)
+
+# The rounds over the fixtures compare the files with mdb-export and
+# mdb-reader after every round (tests/node/compare.mjs, needing jetdump and
+# Node.js). Labelled "delete" only: too slow to repeat under the sanitizers.
+find_program(NODE_EXECUTABLE node)
+set(_delete_node "${NODE_EXECUTABLE}")
+if(NOT NODE_EXECUTABLE)
+  set(_delete_node "")
+endif()
+add_executable(jet_delete_rounds_test jet/delete_rounds_test.cpp)
+target_link_libraries(jet_delete_rounds_test PRIVATE testsupport GTest::gtest_main)
+add_dependencies(jet_delete_rounds_test jetdump)
+target_compile_definitions(jet_delete_rounds_test PRIVATE
+  DELETE_TEST_NODE="${_delete_node}"
+  DELETE_TEST_JETDUMP="$<TARGET_FILE:jetdump>"
+  DELETE_TEST_COMPARE="${CMAKE_CURRENT_SOURCE_DIR}/node/compare.mjs")
+gtest_discover_tests(jet_delete_rounds_test
+  PROPERTIES LABELS "delete" ENVIRONMENT "${TEST_ENV}" TIMEOUT 600
+  DISCOVERY_TIMEOUT 60)
