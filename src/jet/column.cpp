@@ -4,6 +4,21 @@
 
 namespace jet {
 
+size_t fixedValueSize(ColumnType t) {
+  switch (t) {
+    case ColumnType::Byte: return 1;
+    case ColumnType::Integer: return 2;
+    case ColumnType::Long:
+    case ColumnType::Single: return 4;
+    case ColumnType::Currency:
+    case ColumnType::Double:
+    case ColumnType::DateTime: return 8;
+    case ColumnType::Guid: return 16;
+    case ColumnType::Numeric: return 17;
+    default: return 0;
+  }
+}
+
 std::string columnTypeName(uint8_t code) {
   switch (static_cast<ColumnType>(code)) {
     case ColumnType::Boolean: return "Boolean";

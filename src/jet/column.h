@@ -1,6 +1,7 @@
 // Column descriptors and column types.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -22,6 +23,11 @@ enum class ColumnType : uint8_t {
   Guid = 0x0F,
   Numeric = 0x10,
 };
+
+// Bytes a value of a fixed-size type takes (Byte 1 ... Numeric 17); 0 for
+// the types whose size the column gives (text, binary) or that keep no bytes
+// in the row (Boolean) or keep a reference (memo, OLE).
+size_t fixedValueSize(ColumnType t);
 
 // The type's name as Access shows it ("Long Integer", "Text", ...);
 // unknown codes read as "Unknown 0xNN".

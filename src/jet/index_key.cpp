@@ -165,60 +165,6 @@ constexpr std::array<CharCode, 256> kGeneralJet3 = {{
 }};
 // clang-format on
 
-// UTF-8 to code points; false on a malformed sequence.
-bool decodeUtf8(const std::string& s, std::vector<uint32_t>& out) {
-  size_t i = 0;
-  while (i < s.size()) {
-    uint8_t b = static_cast<uint8_t>(s[i]);
-    uint32_t cp;
-    size_t n;
-    if (b < 0x80) {
-      cp = b;
-      n = 0;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      n = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      n = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07;
-      n = 3;
-    } else {
-      return false;
-    }
-    if (n >= s.size() - i) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      uint8_t c = static_cast<uint8_t>(s[i + k]);
-      if ((c & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    out.push_back(cp);
-    i += n + 1;
-  }
-  return true;
-}
-
-// The Windows-1252 byte of a code point, or -1 when the code page has none.
-int cp1252Byte(uint32_t cp) {
-  if (cp <= 0xFF) return static_cast<int>(cp);
-  static const std::array<uint32_t, 32> high = [] {
-    std::array<uint32_t, 32> t{};
-    for (int b = 0; b < 32; ++b) {
-      uint8_t byte = static_cast<uint8_t>(0x80 + b);
-      std::string utf8 = decodeCp1252(ByteView(&byte, 1));
-      std::vector<uint32_t> cps;
-      decodeUtf8(utf8, cps);
-      t[b] = cps.size() == 1 ? cps[0] : 0;
-    }
-    return t;
-  }();
-  for (int b = 0; b < 32; ++b) {
-    if (high[b] == cp) return 0x80 + b;
-  }
-  return -1;
-}
-
 // The characters an index looks at: at most 255, without trailing spaces.
 void trimForIndex(std::vector<uint32_t>& cps) {
   if (cps.size() > kMaxIndexedChars) cps.resize(kMaxIndexedChars);
@@ -291,7 +237,7 @@ void encodeGeneralJet3(const std::vector<uint32_t>& cps, bool ascending, KeyResu
   std::vector<uint32_t> bad;
   std::vector<uint8_t> bytes;
   for (uint32_t cp : cps) {
-    int b = cp1252Byte(cp);
+    int b = unicodeToCp1252(cp);
     if (b < 0 || kGeneralJet3[b].kind == CharKind::None) {
       bad.push_back(cp);
     } else {

@@ -9,6 +9,7 @@
 
 #include "creator_util.h"
 #include "error.h"
+#include "text_codec.h"
 
 namespace jet {
 
@@ -36,35 +37,11 @@ constexpr uint8_t kLvChain = 0x00;
 
 // UTF-8 to UTF-16 code units; a malformed sequence is a type mismatch.
 std::vector<uint16_t> toUtf16(std::string_view s) {
+  std::vector<uint32_t> cps;
+  if (!decodeUtf8(s, cps)) typeMismatch();
   std::vector<uint16_t> out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const uint8_t b = static_cast<uint8_t>(s[i]);
-    uint32_t cp;
-    size_t n;
-    if (b < 0x80) {
-      cp = b;
-      n = 0;
-    } else if ((b & 0xE0) == 0xC0) {
-      cp = b & 0x1F;
-      n = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      cp = b & 0x0F;
-      n = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      cp = b & 0x07;
-      n = 3;
-    } else {
-      typeMismatch();
-    }
-    if (n >= s.size() - i) typeMismatch();
-    for (size_t k = 1; k <= n; ++k) {
-      const uint8_t c = static_cast<uint8_t>(s[i + k]);
-      if ((c & 0xC0) != 0x80) typeMismatch();
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    i += n + 1;
+  out.reserve(cps.size());
+  for (uint32_t cp : cps) {
     if (cp >= 0x10000) {
       cp -= 0x10000;
       out.push_back(static_cast<uint16_t>(0xD800 + (cp >> 10)));
@@ -76,41 +53,10 @@ std::vector<uint16_t> toUtf16(std::string_view s) {
   return out;
 }
 
-// Windows-1252 0x80..0x9F.
-constexpr uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 uint8_t cp1252Byte(uint16_t u) {
-  if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<uint8_t>(u);
-  for (int b = 0; b < 32; ++b) {
-    if (kCp1252High[b] == u) return static_cast<uint8_t>(0x80 + b);
-  }
-  typeMismatch();
-}
-
-size_t typeSize(ColumnType t) {
-  switch (t) {
-    case ColumnType::Byte:
-      return 1;
-    case ColumnType::Integer:
-      return 2;
-    case ColumnType::Long:
-    case ColumnType::Single:
-      return 4;
-    case ColumnType::Currency:
-    case ColumnType::Double:
-    case ColumnType::DateTime:
-      return 8;
-    case ColumnType::Guid:
-      return 16;
-    case ColumnType::Numeric:
-      return 17;
-    default:
-      return 0;
-  }
+  const int b = unicodeToCp1252(u);
+  if (b < 0) typeMismatch();
+  return static_cast<uint8_t>(b);
 }
 
 int64_t asInteger(const Value& v) {
@@ -249,7 +195,7 @@ RowPacker::RowPacker(const Format& fmt, std::vector<Column> columns, uint16_t ma
     const Column& c = columns_[i];
     if (c.isFixed()) {
       if (c.type() == ColumnType::Boolean) continue;
-      size_t size = typeSize(c.type());
+      size_t size = fixedValueSize(c.type());
       if (size == 0) size = c.length;
       fixed_size_ = std::max(fixed_size_, size_t{c.fixed_offset} + size);
     } else if (c.var_index >= var_slots_) {

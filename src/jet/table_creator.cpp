@@ -33,28 +33,6 @@ constexpr size_t kPageHeader = 8;
   throw JetError(err::kBadFormat, "No se puede crear la tabla '" + table + "': " + why + ".");
 }
 
-size_t fixedSize(ColumnType t) {
-  switch (t) {
-    case ColumnType::Boolean:
-      return 1;
-    case ColumnType::Byte:
-      return 1;
-    case ColumnType::Integer:
-      return 2;
-    case ColumnType::Long:
-    case ColumnType::Single:
-      return 4;
-    case ColumnType::Currency:
-    case ColumnType::Double:
-    case ColumnType::DateTime:
-      return 8;
-    case ColumnType::Guid:
-      return 16;
-    default:
-      return 0;
-  }
-}
-
 bool isText(ColumnType t) {
   return t == ColumnType::Text || t == ColumnType::Memo;
 }
@@ -120,7 +98,7 @@ TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) 
     c.flags = kUpdatableFlag | cs.extra_flags | (system ? kSystemColumnFlag : 0);
     c.sort_lcid = kGeneralSort;
     if (!fmt.is_jet4()) c.code_page = kWindows1252;
-    const size_t fixed = fixedSize(cs.type);
+    const size_t fixed = fixedValueSize(cs.type);
     switch (cs.type) {
       case ColumnType::Boolean:
         c.flags |= Column::kFixedFlag;

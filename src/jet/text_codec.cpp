@@ -63,6 +63,47 @@ void appendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+bool decodeUtf8(std::string_view s, std::vector<uint32_t>& out) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const uint8_t b = static_cast<uint8_t>(s[i]);
+    uint32_t cp;
+    size_t n;
+    if (b < 0x80) {
+      cp = b;
+      n = 0;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1F;
+      n = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0F;
+      n = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+      cp = b & 0x07;
+      n = 3;
+    } else {
+      return false;
+    }
+    if (n >= s.size() - i) return false;
+    for (size_t k = 1; k <= n; ++k) {
+      const uint8_t c = static_cast<uint8_t>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    out.push_back(cp);
+    i += n + 1;
+  }
+  return true;
+}
+
+int unicodeToCp1252(uint32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  for (int b = 0; b < 32; ++b) {
+    if (kCp1252High[b] == cp) return 0x80 + b;
+  }
+  return -1;
+}
+
 std::string decodeCp1252(ByteView bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -4,12 +4,19 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bytes.h"
 
 namespace jet {
 
 void appendUtf8(std::string& out, uint32_t code_point);
+
+// UTF-8 to code points; false on a malformed sequence.
+bool decodeUtf8(std::string_view utf8, std::vector<uint32_t>& out);
+
+// The Windows-1252 byte of a code point, or -1 when the code page has none.
+int unicodeToCp1252(uint32_t code_point);
 
 // Windows-1252 bytes to UTF-8. Bytes the code page leaves undefined map to
 // the C1 controls of the same value, as Windows does.

@@ -13,23 +13,6 @@ namespace {
 
 __extension__ typedef unsigned __int128 uint128;
 
-// Bytes a fixed-size type always takes; 0 for the types whose size the
-// column descriptor gives.
-size_t typeSize(ColumnType t) {
-  switch (t) {
-    case ColumnType::Byte: return 1;
-    case ColumnType::Integer: return 2;
-    case ColumnType::Long:
-    case ColumnType::Single: return 4;
-    case ColumnType::Currency:
-    case ColumnType::Double:
-    case ColumnType::DateTime: return 8;
-    case ColumnType::Guid: return 16;
-    case ColumnType::Numeric: return 17;
-    default: return 0;
-  }
-}
-
 template <typename T>
 T load(ByteView b) {
   T v;
@@ -63,7 +46,7 @@ std::string ValueDecoder::decodeText(ByteView bytes) const {
 
 Value ValueDecoder::decodeBytes(const Column& c, ByteView b) const {
   const ColumnType t = c.type();
-  const size_t need = typeSize(t);
+  const size_t need = fixedValueSize(t);
   if (need != 0 && b.size() < need) {
     if (b.empty()) return Value::null();
     throw OutOfRange("valor de longitud fija incompleto");
@@ -99,7 +82,7 @@ Value ValueDecoder::decode(const RowLayout& row, const Column& c) const {
   if (c.type() == ColumnType::Boolean) return Value::boolean(present);
   if (!present) return Value::null();
   if (c.isFixed()) {
-    size_t size = typeSize(c.type());
+    size_t size = fixedValueSize(c.type());
     if (size == 0) size = c.length;
     return decodeBytes(c, row.fixed(c, size));
   }
