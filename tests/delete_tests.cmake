@@ -12,10 +12,11 @@ if(NOT NODE_EXECUTABLE)
 endif()
 add_executable(jet_delete_rounds_test jet/delete_rounds_test.cpp)
 target_link_libraries(jet_delete_rounds_test PRIVATE testsupport GTest::gtest_main)
-add_dependencies(jet_delete_rounds_test jetdump)
+add_dependencies(jet_delete_rounds_test jetdump mkclientes)
 target_compile_definitions(jet_delete_rounds_test PRIVATE
   DELETE_TEST_NODE="${_delete_node}"
   DELETE_TEST_JETDUMP="$<TARGET_FILE:jetdump>"
+  DELETE_TEST_MKCLIENTES="$<TARGET_FILE:mkclientes>"
   DELETE_TEST_COMPARE="${CMAKE_CURRENT_SOURCE_DIR}/node/compare.mjs")
 gtest_discover_tests(jet_delete_rounds_test
   PROPERTIES LABELS "delete" ENVIRONMENT "${TEST_ENV}" TIMEOUT 600
