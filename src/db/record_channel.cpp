@@ -14,9 +14,12 @@ void RecordChannel::setDatabaseName(const std::string& path) {
 }
 
 void RecordChannel::Refresh() {
-  std::shared_ptr<jet::Database> database = openShared(database_name_);
-  Selection sel = selectRows(*database, record_source_);
-  recordset_ = std::make_unique<Recordset>(database, sel.table, std::move(sel.rows));
+  if (!database_ || opened_name_ != database_name_) {
+    database_ = openShared(database_name_);
+    opened_name_ = database_name_;
+  }
+  Selection sel = selectRows(*database_, record_source_);
+  recordset_ = std::make_unique<Recordset>(database_, sel.table, std::move(sel.rows));
   recordset_->setMoveListener([this] { notify(); });
   notify();
 }

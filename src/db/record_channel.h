@@ -43,6 +43,8 @@ class RecordChannel {
   std::string database_name_;
   std::string record_source_;
   std::unique_ptr<Recordset> recordset_;
+  std::shared_ptr<jet::Database> database_;  // kept while the database name stays
+  std::string opened_name_;
   std::vector<RecordChannel*> followers_;
   std::vector<std::function<void(const Recordset&)>> listeners_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "database.h"
@@ -38,32 +39,64 @@ std::optional<std::string> equalityKey(const Value& v) {
   return std::nullopt;
 }
 
+std::optional<int64_t> ColumnLookup::wholeNumber(const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::Int: return v.asInt();
+    case Value::Kind::Bool: return v.asBool() ? -1 : 0;
+    case Value::Kind::Currency:
+      if (v.asInt() % 10000 != 0) return std::nullopt;
+      return v.asInt() / 10000;
+    case Value::Kind::Decimal:
+    case Value::Kind::Single:
+    case Value::Kind::Double:
+    case Value::Kind::DateTime: {
+      const double d = v.kind() == Value::Kind::Decimal ? std::strtod(v.asString().c_str(), nullptr)
+                                                        : v.asDouble();
+      if (d >= -9.0e18 && d <= 9.0e18 && d == static_cast<double>(static_cast<int64_t>(d))) {
+        return static_cast<int64_t>(d);
+      }
+      return std::nullopt;
+    }
+    default: return std::nullopt;
+  }
+}
+
 ColumnLookup::ColumnLookup(const Table& table, size_t column) {
+  const ColumnType t = table.def().columns.at(column).type();
+  whole_numbers_ = t == ColumnType::Byte || t == ColumnType::Integer || t == ColumnType::Long;
   table.scan([&](RowId id) {
-    std::optional<std::string> key = equalityKey(table.read(id, column));
-    if (!key) return;
-    rows_[*key].push_back(id);
-    key_of_.emplace(id.toPointer(), std::move(*key));
+    const Value v = table.read(id, column);
+    if (std::vector<RowId>* rows = rowsFor(v)) rows->push_back(id);
   });
 }
 
-std::vector<RowId> ColumnLookup::find(const Value& v) const {
+std::vector<RowId>* ColumnLookup::rowsFor(const Value& v) {
+  if (whole_numbers_) {
+    if (v.kind() != Value::Kind::Int) return nullptr;  // null
+    return &by_number_[v.asInt()];
+  }
   std::optional<std::string> key = equalityKey(v);
-  if (!key) return {};
-  auto it = rows_.find(*key);
-  return it == rows_.end() ? std::vector<RowId>{} : it->second;
+  return key ? &by_key_[*key] : nullptr;
 }
 
-void ColumnLookup::erase(RowId id) {
-  auto k = key_of_.find(id.toPointer());
-  if (k == key_of_.end()) return;
-  auto it = rows_.find(k->second);
-  if (it != rows_.end()) {
-    auto& v = it->second;
-    v.erase(std::remove(v.begin(), v.end(), id), v.end());
-    if (v.empty()) rows_.erase(it);
+std::vector<RowId> ColumnLookup::find(const Value& v) const {
+  if (whole_numbers_) {
+    if (v.isNull()) return {};
+    std::optional<int64_t> n = wholeNumber(v);
+    if (!n) return {};  // a fraction, or no number at all: no whole number equals it
+    auto it = by_number_.find(*n);
+    return it == by_number_.end() ? std::vector<RowId>{} : it->second;
   }
-  key_of_.erase(k);
+  std::optional<std::string> key = equalityKey(v);
+  if (!key) return {};
+  auto it = by_key_.find(*key);
+  return it == by_key_.end() ? std::vector<RowId>{} : it->second;
+}
+
+void ColumnLookup::erase(RowId id, const Value& v) {
+  std::vector<RowId>* rows = rowsFor(v);
+  if (!rows) return;
+  rows->erase(std::remove(rows->begin(), rows->end(), id), rows->end());
 }
 
 }  // namespace jet

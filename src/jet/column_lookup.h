@@ -3,6 +3,7 @@
 // client's rows, or a row's related rows, costs no scan per question.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -26,11 +27,17 @@ class ColumnLookup {
 
   // The live rows whose value equals `v`, in the table's scan order.
   std::vector<RowId> find(const Value& v) const;
-  void erase(RowId id);
+  // Forgets a deleted row; `v` is the value it held in the column.
+  void erase(RowId id, const Value& v);
 
  private:
-  std::unordered_map<std::string, std::vector<RowId>> rows_;
-  std::unordered_map<uint32_t, std::string> key_of_;  // row pointer -> key
+  // Whole-number columns are keyed by their number, the rest by equalityKey.
+  static std::optional<int64_t> wholeNumber(const Value& v);
+  std::vector<RowId>* rowsFor(const Value& v);
+
+  bool whole_numbers_;
+  std::unordered_map<int64_t, std::vector<RowId>> by_number_;
+  std::unordered_map<std::string, std::vector<RowId>> by_key_;
 };
 
 }  // namespace jet

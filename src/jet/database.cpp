@@ -173,11 +173,27 @@ void Database::deleteOne(const TableDef& def, RowId id) {
     ByteView b = table.rowBytes(id);
     return std::vector<uint8_t>(b.data(), b.data() + b.size());
   }();
-  const std::vector<Value> values = table.readRow(id);
   const uint16_t slot = DataPage(*pages_, fmt, id.page).slot(id.row);
+  // The values the indexes and the lookups of the table key on; the other
+  // columns (a long memo, say) are not decoded.
+  std::vector<bool> needed(def.columns.size(), false);
+  for (const RealIndex& index : def.real_indexes) {
+    for (const IndexColumn& ic : index.columns) {
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (def.columns[i].number == ic.column_number) needed[i] = true;
+      }
+    }
+  }
+  for (const auto& [key, lookup] : lookups_) {
+    if (key.first == def.page && key.second < needed.size()) needed[key.second] = true;
+  }
+  std::vector<Value> values(def.columns.size());
   std::vector<RowId> freed;  // long-value rows and an overflow part
   guarded(path(), [id] { return rowName(id); }, [&] {
     RowLayout layout(ByteView(bytes.data(), bytes.size()), fmt, def.var_slots > 0);
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (needed[i]) values[i] = decoder_.decode(layout, def.columns[i]);
+    }
     for (const Column& c : def.columns) {
       if (!c.isLongValue() || !layout.present(c)) continue;
       if (std::optional<ByteView> field = layout.variable(c)) {
@@ -211,7 +227,7 @@ void Database::deleteOne(const TableDef& def, RowId id) {
   std::memcpy(tdef + fmt.tdef_row_count, &rows, 4);
 
   for (auto& [key, lookup] : lookups_) {
-    if (key.first == def.page) lookup->erase(id);
+    if (key.first == def.page) lookup->erase(id, values[key.second]);
   }
 }
 

@@ -515,37 +515,13 @@ KeyResult encodeKeyColumn(const Format& fmt, const Column& column, SortOrder sor
   return fail("valor de tipo inesperado para una columna " + columnTypeName(column.type_code));
 }
 
-std::vector<SortOrder> readSortOrders(const PageSource& src, const Format& fmt,
-                                      const TableDef& def) {
+std::vector<SortOrder> readSortOrders(const PageSource&, const Format&, const TableDef& def) {
+  // The table definition keeps each text column's sort order.
   std::vector<SortOrder> out(def.columns.size());
-  if (def.pages.empty()) return out;
-  std::vector<uint8_t> buf;
-  for (size_t i = 0; i < def.pages.size(); ++i) {
-    ByteView p = src.page(def.pages[i]);
-    size_t skip = i == 0 ? 0 : 8;
-    buf.insert(buf.end(), p.data() + skip, p.data() + p.size());
-  }
-  ByteView v(buf.data(), buf.size());
-  try {
-    size_t pos = fmt.tdef_header_end + def.real_indexes.size() * fmt.real_count_entry;
-    for (size_t i = 0; i < def.columns.size(); ++i, pos += fmt.col_size) {
-      ByteView d = v.sub(pos, fmt.col_size);
-      const uint8_t type = d.u8(fmt.col_type);
-      if (type != static_cast<uint8_t>(ColumnType::Text) &&
-          type != static_cast<uint8_t>(ColumnType::Memo)) {
-        continue;
-      }
-      const uint16_t number = d.u16(fmt.col_number);
-      SortOrder so;
-      so.lcid = d.u16(fmt.col_sort_lcid);
-      so.version = fmt.is_jet4() ? d.u8(fmt.col_sort_lcid + 3) : 0;
-      for (size_t k = 0; k < def.columns.size(); ++k) {
-        if (def.columns[k].number == number) out[k] = so;
-      }
-    }
-  } catch (const OutOfRange&) {
-    throwBadFormat(src.path(), "la definición de la tabla en la página " +
-                                   std::to_string(def.page) + " está incompleta");
+  for (size_t k = 0; k < def.columns.size(); ++k) {
+    const Column& c = def.columns[k];
+    if (c.type() != ColumnType::Text && c.type() != ColumnType::Memo) continue;
+    out[k] = SortOrder{c.sort_lcid, c.sort_version};
   }
   return out;
 }

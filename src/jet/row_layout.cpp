@@ -18,10 +18,9 @@ RowLayout::RowLayout(ByteView row, const Format& fmt, bool has_variable_columns)
     const uint16_t v = row.u16(static_cast<size_t>(v_pos));
     const long first = len - mask_len - 4 - 2L * v;  // position of off[V]
     if (first < 2) throw OutOfRange("tabla de desplazamientos");
-    offsets_.resize(v + 1u);
-    for (uint16_t i = 0; i <= v; ++i) {
-      offsets_[i] = row.u16(static_cast<size_t>(len - mask_len - 4 - 2L * i));
-    }
+    // Jet 4 offsets are read where they lie, when a column asks.
+    jet4_offsets_end_ = static_cast<size_t>(len - mask_len - 4);
+    jet4_var_count_ = v;
   } else {
     const long v_pos = len - mask_len - 1;
     if (v_pos < 1) throw OutOfRange("número de columnas variables");
@@ -50,9 +49,16 @@ ByteView RowLayout::fixed(const Column& c, size_t size) const {
 }
 
 std::optional<ByteView> RowLayout::variable(const Column& c) const {
-  if (offsets_.empty() || c.var_index + 1u >= offsets_.size()) return std::nullopt;
-  size_t start = offsets_[c.var_index];
-  size_t end = offsets_[c.var_index + 1u];
+  size_t start, end;
+  if (jet4_offsets_end_ != 0) {
+    if (c.var_index >= jet4_var_count_) return std::nullopt;
+    start = row_.u16(jet4_offsets_end_ - 2u * c.var_index);
+    end = row_.u16(jet4_offsets_end_ - 2u * (c.var_index + 1u));
+  } else {
+    if (offsets_.empty() || c.var_index + 1u >= offsets_.size()) return std::nullopt;
+    start = offsets_[c.var_index];
+    end = offsets_[c.var_index + 1u];
+  }
   if (end < start) throw OutOfRange("desplazamiento de columna variable");
   return row_.sub(start, end - start);
 }

@@ -34,7 +34,9 @@ class RowLayout {
   size_t count_size_;
   uint16_t stored_columns_ = 0;
   ByteView null_mask_;
-  std::vector<uint16_t> offsets_;  // V+1 entries; the last is the end of variable data
+  std::vector<uint16_t> offsets_;  // Jet 3: V+1 entries; the last is the end of variable data
+  size_t jet4_offsets_end_ = 0;    // Jet 4: position of off[0]; off[i] lies 2i bytes before
+  uint16_t jet4_var_count_ = 0;
 };
 
 }  // namespace jet
