@@ -17,19 +17,34 @@ namespace {
 
 constexpr char kMagic[8] = {'J', 'E', 'T', 'J', 'R', 'N', 'L', '1'};
 
-uint32_t crc32(const uint8_t* data, size_t n, uint32_t crc = 0) {
-  static uint32_t table[256];
-  static bool ready = false;
-  if (!ready) {
+// CRC-32 (IEEE), eight bytes a step: the journal runs to hundreds of
+// megabytes when a unit changes a large table.
+struct CrcTables {
+  uint32_t t[8][256];
+  CrcTables() {
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i;
       for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
+      t[0][i] = c;
     }
-    ready = true;
+    for (uint32_t i = 0; i < 256; ++i) {
+      for (int k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    }
   }
+};
+
+uint32_t crc32(const uint8_t* data, size_t n, uint32_t crc = 0) {
+  static const CrcTables tables;
+  const auto& t = tables.t;
   crc = ~crc;
-  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  while (n >= 8) {
+    const uint32_t lo = crc ^ (data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t{data[3]} << 24));
+    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+          t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
+    data += 8;
+    n -= 8;
+  }
+  while (n-- > 0) crc = t[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
@@ -61,37 +76,42 @@ std::string journalPath(const std::string& database_path) { return database_path
 // Layout: magic, page size (u32), file size (u64), page count (u32), header
 // CRC (u32); then per page: number (u32), bytes, CRC of number and bytes (u32).
 void writeJournal(const std::string& database_path, const JournalContents& c) {
-  std::vector<uint8_t> out(kMagic, kMagic + sizeof kMagic);
+  const std::string path = journalPath(database_path);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throwCannotOpen(path);
+  auto fail = [&] {
+    ::close(fd);
+    ::unlink(path.c_str());
+    throwCannotOpen(path);
+  };
+  std::vector<uint8_t> out;
+  out.reserve(1 << 20);
+  auto flush = [&] {
+    size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    out.clear();
+    return true;
+  };
+  out.insert(out.end(), kMagic, kMagic + sizeof kMagic);
   put32(out, static_cast<uint32_t>(c.page_size));
   put64(out, c.file_size);
   put32(out, static_cast<uint32_t>(c.pages.size()));
   put32(out, crc32(out.data(), out.size()));
   for (const auto& [number, bytes] : c.pages) {
-    size_t start = out.size();
+    if (out.size() + bytes.size() + 8 > out.capacity() && !flush()) fail();
+    const size_t start = out.size();
     put32(out, number);
     out.insert(out.end(), bytes.begin(), bytes.end());
     put32(out, crc32(out.data() + start, out.size() - start));
   }
-  const std::string path = journalPath(database_path);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throwCannotOpen(path);
-  size_t done = 0;
-  while (done < out.size()) {
-    ssize_t n = ::write(fd, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ::close(fd);
-      ::unlink(path.c_str());
-      throwCannotOpen(path);
-    }
-    done += static_cast<size_t>(n);
-  }
-  bool synced = ::fsync(fd) == 0;
+  if (!flush()) fail();
+  if (::fsync(fd) != 0) fail();
   ::close(fd);
-  if (!synced) {
-    ::unlink(path.c_str());
-    throwCannotOpen(path);
-  }
   syncFolderOf(path);
 }
 
