@@ -258,6 +258,11 @@ TEST(CaseFolding, AsJetComparesNames) {
   EXPECT_TRUE(jet::equalsIgnoreCase("Table1", "tABLE1"));
   EXPECT_FALSE(jet::equalsIgnoreCase("Table1", "Table2"));
   EXPECT_FALSE(jet::equalsIgnoreCase("Table", "Table1"));
+  // Only letters have a case: '@' and '`', '[' and '{' differ by the same bit.
+  EXPECT_FALSE(jet::equalsIgnoreCase("a@b", "a`b"));
+  EXPECT_FALSE(jet::equalsIgnoreCase("[x]", "{x}"));
+  EXPECT_TRUE(jet::equalsIgnoreCase("codcli", "CodCli"));
+  EXPECT_TRUE(jet::equalsIgnoreCase("Peña 1", "PEÑA 1")) << "ASCII first, then a folded rest";
   // × (U+00D7) and ÷ (U+00F7) sit where a capital and its small letter would; they are no pair.
   EXPECT_FALSE(jet::equalsIgnoreCase("\u00d7", "\u00f7"));
 }
