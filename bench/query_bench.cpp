@@ -35,91 +35,23 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "db/record_channel.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/query.h"
 
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-#ifndef JET_BENCH_MKCLIENTES
-#define JET_BENCH_MKCLIENTES "mkclientes"
-#endif
+using namespace bench;
 
 constexpr const char* kSelection =
     "Select * from clientes where clies = 'H' and clifre <= #12-31-2010#";
 constexpr const char* kDependents[] = {"cliprod", "horascli", "diascli"};
 
 volatile uint64_t g_sink = 0;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// The scratch folder, removed on every way out (also on Ctrl-C).
-char g_scratch[4096] = {};
-
-void removeScratch() {
-  if (g_scratch[0] == '\0') return;
-  std::error_code ec;
-  fs::remove_all(g_scratch, ec);
-  g_scratch[0] = '\0';
-}
-
-void onSignal(int sig) {
-  removeScratch();  // best effort: the process ends right after
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
-}
-
-std::string makeScratch(const char* prefix) {
-  std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + ".XXXXXX")).string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!::mkdtemp(buf.data())) {
-    throw std::runtime_error("cannot create a scratch folder under " + pattern);
-  }
-  std::snprintf(g_scratch, sizeof g_scratch, "%s", buf.data());
-  std::atexit(removeScratch);
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
-  return buf.data();
-}
-
-// Runs mkclientes; throws with its exit status when it fails.
-void generate(const std::string& out, uint64_t clients, uint64_t max_deps) {
-  const char* env = std::getenv("MKCLIENTES");
-  const std::string tool = env && *env ? env : JET_BENCH_MKCLIENTES;
-  std::vector<std::string> args = {tool,         out,
-                                   "--clients",  std::to_string(clients),
-                                   "--max-deps", std::to_string(max_deps),
-                                   "--quiet",    "--force"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
-  if (rc != 0) throw std::runtime_error("cannot run " + tool + ": " + std::strerror(rc));
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw std::runtime_error(tool + " failed (status " + std::to_string(status) + ")");
-  }
-}
 
 // One full scan of the dependent tables, reading codcli of every row.
 double scanDependents(const std::string& path, uint64_t& rows) {
@@ -231,15 +163,6 @@ int usage() {
   std::fprintf(stderr,
                "uso: query_bench [--clients N] [--max-deps K] [--repeats R] [--no-channels]\n");
   return 2;
-}
-
-bool numberArg(int argc, char** argv, int& i, uint64_t& out) {
-  if (i + 1 >= argc) return false;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(argv[++i], &end, 10);
-  if (*end != '\0' || argv[i][0] == '-') return false;
-  out = v;
-  return true;
 }
 
 }  // namespace
