@@ -19,67 +19,109 @@ constexpr size_t kMaxDepth = 64;
 constexpr size_t kRowPointerSize = 4;
 constexpr size_t kChildSize = 4;
 
-// One index page read in place, without copying its entries: where each
-// stored entry ends (relative to the first-entry offset) and the shared
-// prefix. `ok` is false when anything about the page is unusual; the caller
-// then takes the general way, which reports damage properly.
+// One index page read in place, without copying or listing its entries.
+// The bitmap has one bit per byte of entry data, set where an entry ends;
+// the entry around any byte is found from the nearest set bits on either
+// side, so a search halves the page's bytes instead of first listing every
+// entry. `ok` is false when anything about the page is unusual; the caller
+// then takes the general way, which reports damage properly. An entry too
+// short for its row pointer (and child) is found when it is looked at, and
+// sets `bad`.
 struct RawPage {
   const uint8_t* bytes = nullptr;
+  const uint8_t* bitmap = nullptr;
   bool ok = false;
+  mutable bool bad = false;
   bool leaf = true;
   size_t prefix = 0;
-  std::vector<uint32_t> ends;
+  size_t length = 0;  // bytes of entry data
+  size_t trailer = 0;
+  size_t bitmap_bytes = 0;
+
+  // One stored entry: data bytes [from, to); the first entry holds the
+  // prefix the others omit.
+  struct Span {
+    size_t from = 0;
+    size_t to = 0;
+  };
 
   RawPage(const PageSource& src, const Format& fmt, uint32_t number, uint32_t owner) {
     if (number == 0 || number >= src.pageCount()) return;
     ByteView page = src.page(number);
     bytes = page.data();
+    bitmap = bytes + fmt.index_bitmap;
     if (bytes[0] != 0x03 && bytes[0] != 0x04) return;
     if (owner != 0 && page.u32(4) != owner) return;
     leaf = bytes[0] == 0x04;
     prefix = fmt.index_prefix_len_size == 1 ? page.u8(fmt.index_prefix_len)
                                             : page.u16(fmt.index_prefix_len);
-    const size_t trailer = kRowPointerSize + (leaf ? 0 : kChildSize);
+    trailer = kRowPointerSize + (leaf ? 0 : kChildSize);
     // The free-space count bounds the bitmap to read; the last entry must
-    // end exactly there.
+    // end exactly there, no bit may lie beyond it, and none at 0. An empty
+    // page goes the general way.
     const size_t room = fmt.page_size - fmt.index_first_entry;
     const size_t free_space = page.u16(2);
-    if (free_space > room) return;
-    const size_t length = room - free_space;
-    const size_t bitmap_bytes = std::min(length / 8 + 1, fmt.index_first_entry - fmt.index_bitmap);
-    size_t last = 0;
-    ends.reserve(length / 8 + 8);
-    for (size_t i = 0; i < bitmap_bytes; i += 8) {
-      uint64_t word = 0;
-      std::memcpy(&word, bytes + fmt.index_bitmap + i, std::min<size_t>(8, bitmap_bytes - i));
-      while (word != 0) {
-        const size_t end = i * 8 + static_cast<size_t>(std::countr_zero(word));
-        word &= word - 1;
-        const size_t stored = end - last;
-        const size_t whole = stored + (ends.empty() ? 0 : prefix);
-        if (end > length || stored == 0 || whole < trailer) return;
-        ends.push_back(static_cast<uint32_t>(end));
-        last = end;
-      }
-    }
-    if (last != length) return;
-    if (!ends.empty() && prefix > ends.front()) return;
+    if (free_space >= room) return;
+    length = room - free_space;
+    bitmap_bytes = length / 8 + 1;
+    if (bitmap_bytes > fmt.index_first_entry - fmt.index_bitmap) return;
+    if (bit(0) || (bitmap[length / 8] >> (length % 8)) != 1) return;
     ok = true;
   }
 
-  size_t count() const { return ends.size(); }
-  size_t start(size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
+  bool bit(size_t at) const { return (bitmap[at / 8] >> (at % 8)) & 1; }
 
-  // Compares entry i (key and row pointer, prefix restored) with the target:
-  // below 0 when the entry comes first.
-  int compare(const Format& fmt, size_t i, const std::vector<uint8_t>& key,
+  // The first set bit at or after `at` (there is one: the bit at `length`).
+  size_t nextSet(size_t at) const {
+    for (;;) {
+      const size_t byte = at / 8;
+      uint64_t w = 0;
+      std::memcpy(&w, bitmap + byte, std::min<size_t>(8, bitmap_bytes - byte));
+      w >>= at % 8;
+      if (w != 0) return at + static_cast<size_t>(std::countr_zero(w));
+      at = (byte + 8) * 8;  // none up to the end of the eight bytes read
+    }
+  }
+  // The last set bit at or before `at`, or 0 when there is none.
+  size_t prevSet(size_t at) const {
+    for (;;) {
+      const size_t byte = at / 8;
+      const size_t first = byte >= 7 ? byte - 7 : 0;
+      uint64_t w = 0;
+      std::memcpy(&w, bitmap + first, byte - first + 1);
+      const size_t top = (byte - first) * 8 + at % 8;  // at's place in w
+      if (top < 63) w &= (uint64_t{2} << top) - 1;
+      if (w != 0) return first * 8 + 63 - static_cast<size_t>(std::countl_zero(w));
+      if (first == 0) return 0;
+      at = first * 8 - 1;
+    }
+  }
+
+  // The entry that holds data byte `at`.
+  Span around(size_t at) const { return {prevSet(at), nextSet(at + 1)}; }
+  Span last() const { return around(length - 1); }
+
+  // Whether the span can be an entry; sets `bad` when not.
+  bool valid(Span e) const {
+    const size_t whole = e.to - e.from + (e.from == 0 ? 0 : prefix);
+    if (whole < trailer || (e.from == 0 && prefix > e.to)) {
+      bad = true;
+      return false;
+    }
+    return true;
+  }
+
+  // Compares the entry (key and row pointer, prefix restored) with the
+  // target: below 0 when the entry comes first.
+  int compare(const Format& fmt, Span e, const std::vector<uint8_t>& key,
               const uint8_t (&pointer)[4]) const {
+    if (!valid(e)) return 0;
     const uint8_t* data = bytes + fmt.index_first_entry;
     const uint8_t* head = data;  // the first entry holds the shared bytes
-    const size_t head_size = i == 0 ? 0 : prefix;
-    const uint8_t* tail = data + start(i);
-    const size_t whole = head_size + ends[i] - start(i);
-    const size_t key_size = whole - kRowPointerSize - (leaf ? 0 : kChildSize);
+    const size_t head_size = e.from == 0 ? 0 : prefix;
+    const uint8_t* tail = data + e.from;
+    const size_t whole = head_size + e.to - e.from;
+    const size_t key_size = whole - trailer;
     auto at = [&](size_t k) { return k < head_size ? head[k] : tail[k - head_size]; };
     const size_t n = std::min(key_size, key.size());
     for (size_t k = 0; k < n; ++k) {
@@ -94,9 +136,55 @@ struct RawPage {
     return 0;
   }
 
-  uint32_t child(const Format& fmt, size_t i) const {
-    const uint8_t* c = bytes + fmt.index_first_entry + ends[i] - kChildSize;
+  // The first entry not below the target (entries are in order), or an
+  // empty span at `length` when every entry is below it.
+  Span lowerBound(const Format& fmt, const std::vector<uint8_t>& key,
+                  const uint8_t (&pointer)[4]) const {
+    size_t lo = 0, hi = length;  // entry boundaries around the entries left
+    Span found{length, length};
+    while (lo < hi && !bad) {
+      const Span e = around(lo + (hi - lo) / 2);
+      if (compare(fmt, e, key, pointer) < 0) {
+        lo = e.to;
+      } else {
+        hi = e.from;
+        found = e;
+      }
+    }
+    return found;
+  }
+
+  uint32_t child(const Format& fmt, Span e) const {
+    if (!valid(e)) return 0;
+    const uint8_t* c = bytes + fmt.index_first_entry + e.to - kChildSize;
     return uint32_t{c[0]} << 24 | uint32_t{c[1]} << 16 | uint32_t{c[2]} << 8 | c[3];
+  }
+
+  // Writes the bitmap with the entry's bits taken out into `out` (this
+  // page's bitmap, writable): bits up to `from` stay, the bits after `to`
+  // move down by to - from.
+  void removeBits(Span e, uint8_t* out) const {
+    constexpr size_t kMaxWords = 64;  // 512 bitmap bytes, more than any page has
+    uint64_t words[kMaxWords] = {};
+    const size_t count = (bitmap_bytes + 7) / 8;
+    std::memcpy(words, bitmap, bitmap_bytes);
+    const size_t gap = e.to - e.from;
+    const size_t q = gap / 64, r = gap % 64;
+    for (size_t w = 0; w < count; ++w) {
+      const uint64_t lo = w + q < count ? words[w + q] : 0;
+      const uint64_t hi = w + q + 1 < count ? words[w + q + 1] : 0;
+      const uint64_t shifted = r == 0 ? lo : (lo >> r) | (hi << (64 - r));
+      // Positions 0..from keep their bits.
+      uint64_t keep = 0;
+      if (e.from / 64 > w) {
+        keep = ~uint64_t{0};
+      } else if (e.from / 64 == w) {
+        const size_t b = e.from % 64;
+        keep = b == 63 ? ~uint64_t{0} : (uint64_t{2} << b) - 1;
+      }
+      words[w] = (words[w] & keep) | (shifted & ~keep);
+    }
+    std::memcpy(out, words, bitmap_bytes);
   }
 };
 
@@ -116,45 +204,31 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target) {
     if (depth > kMaxDepth) return false;
     RawPage p(*pages_, fmt, n, owner_);
     if (!p.ok) return false;
-    // The first entry not below the target (entries are in order).
-    size_t lo = 0, hi = p.count();
-    while (lo < hi) {
-      const size_t mid = (lo + hi) / 2;
-      if (p.compare(fmt, mid, target.key, pointer) < 0) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
+    const RawPage::Span found = p.lowerBound(fmt, target.key, pointer);
+    if (p.bad) return false;
     if (!p.leaf) {
-      uint32_t child = lo < p.count() ? p.child(fmt, lo) : 0;
+      uint32_t child = found.from < p.length ? p.child(fmt, found) : 0;
       if (child == 0) {
         child = ByteView(p.bytes, fmt.page_size).u32(fmt.index_tail);
-        if (child == 0 && p.count() > 0) child = p.child(fmt, p.count() - 1);
+        if (child == 0) child = p.child(fmt, p.last());
       }
-      if (child == 0) return false;
+      if (child == 0 || p.bad) return false;
       n = child;
       continue;
     }
-    if (p.prefix != 0 || p.count() < 2) return false;
-    if (lo + 1 >= p.count() || p.compare(fmt, lo, target.key, pointer) != 0) return false;
+    // The entry must be there, and neither the leaf's last nor its only one.
+    if (p.prefix != 0 || found.to >= p.length) return false;
+    if (p.compare(fmt, found, target.key, pointer) != 0 || p.bad) return false;
 
-    // Close the gap, clear what the data no longer covers, mark the ends again.
-    const size_t from = p.start(lo), to = p.ends[lo], gap = to - from;
-    const size_t length = p.ends.back();
-    std::vector<uint32_t> ends = std::move(p.ends);
+    // Close the gap, clear what the data no longer covers, move the later
+    // entries' end bits down with their bytes.
+    const size_t gap = found.to - found.from;
+    const size_t length = p.length;
     uint8_t* page = pages_->writablePage(n);
     uint8_t* data = page + fmt.index_first_entry;
-    std::memmove(data + from, data + to, length - to);
+    std::memmove(data + found.from, data + found.to, length - found.to);
     std::memset(data + length - gap, 0, fmt.page_size - fmt.index_first_entry - (length - gap));
-    // Bits up to the end of the entry before keep their place.
-    uint8_t* bitmap = page + fmt.index_bitmap;
-    bitmap[from / 8] &= static_cast<uint8_t>((2u << (from % 8)) - 1);
-    std::memset(bitmap + from / 8 + 1, 0, length / 8 - from / 8);
-    for (size_t i = lo + 1; i < ends.size(); ++i) {
-      const size_t end = ends[i] - gap;
-      bitmap[end / 8] |= static_cast<uint8_t>(1u << (end % 8));
-    }
+    p.removeBits(found, page + fmt.index_bitmap);
     const uint16_t free_space =
         static_cast<uint16_t>(fmt.page_size - fmt.index_first_entry - (length - gap));
     page[2] = static_cast<uint8_t>(free_space);
