@@ -109,6 +109,9 @@ void Database::commit() { pages_->commitUnit(); }
 void Database::rollback() {
   pages_->rollbackUnit();
   lookups_.clear();  // rows they no longer list are back
+  for (auto& [page, removers] : removers_) {
+    for (IndexEntryRemover& r : removers) r.forgetLeaf();
+  }
 }
 
 const std::vector<Relationship>& Database::relationships() const {
@@ -207,9 +210,13 @@ void Database::deleteOne(const TableDef& def, RowId id) {
     freed.push_back(RowId::fromPointer(pointer.u32(0)));
   }
 
-  for (const RealIndex& index : def.real_indexes) {
-    removeIndexEntry(*pages_, fmt, def, index, values, id);
+  auto removers = removers_.find(def.page);
+  if (removers == removers_.end()) {
+    std::vector<IndexEntryRemover> made;
+    for (const RealIndex& index : def.real_indexes) made.emplace_back(*pages_, fmt, def, index);
+    removers = removers_.emplace(def.page, std::move(made)).first;
   }
+  for (IndexEntryRemover& remover : removers->second) remover.remove(*pages_, values, id);
   for (RowId r : freed) {
     if (!deleteSlot(pages_->writablePage(r.page), fmt, r.row)) {
       throwBadFormat(path(), "los huecos de filas de la página " + std::to_string(r.page) +

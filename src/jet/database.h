@@ -14,6 +14,7 @@
 #include "data_page.h"
 #include "format.h"
 #include "header.h"
+#include "index_delete.h"
 #include "page_source.h"
 #include "properties.h"
 #include "relationships.h"
@@ -86,6 +87,8 @@ class Database {
   mutable std::map<uint32_t, std::unique_ptr<TableDef>> defs_;
   mutable std::optional<std::vector<Relationship>> relationships_;
   mutable std::map<std::pair<uint32_t, size_t>, std::unique_ptr<ColumnLookup>> lookups_;
+  // Per table (first TDEF page), one remover per real index, in order.
+  std::map<uint32_t, std::vector<IndexEntryRemover>> removers_;
 };
 
 // A table of an open database. Rows are named by row id; a moved row keeps

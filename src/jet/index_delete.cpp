@@ -1,33 +1,43 @@
 #include "index_delete.h"
 
 #include "error.h"
-#include "index_key.h"
 #include "index_tree_edit.h"
 
 namespace jet {
 
-void removeIndexEntry(PageSource& pages, const Format& fmt, const TableDef& def,
-                      const RealIndex& index, const std::vector<Value>& values, RowId row) {
-  IndexKeyEncoder encoder(fmt, def, index, readSortOrders(pages, fmt, def));
+IndexEntryRemover::IndexEntryRemover(const PageSource& pages, const Format& fmt,
+                                     const TableDef& def, const RealIndex& index)
+    : fmt_(&fmt),
+      def_(&def),
+      index_(&index),
+      encoder_(fmt, def, index, readSortOrders(pages, fmt, def)) {}
+
+void IndexEntryRemover::remove(PageSource& pages, const std::vector<Value>& values, RowId row) {
   // Access keeps no entry for a row whose indexed values are all null when
   // the index ignores nulls.
-  if ((index.flags & RealIndex::kIgnoreNulls) && encoder.allNull(values)) return;
+  if ((index_->flags & RealIndex::kIgnoreNulls) && encoder_.allNull(values)) return;
 
-  IndexTreeEditor editor(pages, fmt, index.root_page, def.page, index.used_map);
-  const KeyResult key = encoder.encode(values);
+  IndexTreeEditor editor(pages, *fmt_, index_->root_page, def_->page, index_->used_map);
+  KeyResult key = encoder_.encode(values);
   if (key.ok()) {
     IndexEntry target;
-    target.key = key.bytes;
+    target.key = std::move(key.bytes);
     target.row = row;
-    if (editor.removeEntry(target)) return;
+    if (editor.removeEntry(target, &leaf_hint_)) return;
   }
+  leaf_hint_ = 0;
   // A key the encoder cannot build, or one the index stores otherwise: the
   // entry is the one that points at the row.
   if (editor.removeRow(row)) return;
   throwBadFormat(pages.path(), "el índice con raíz en la página " +
-                                   std::to_string(index.root_page) + " de la tabla '" + def.name +
-                                   "' no tiene la entrada de la fila " + std::to_string(row.page) +
-                                   ":" + std::to_string(row.row));
+                                   std::to_string(index_->root_page) + " de la tabla '" +
+                                   def_->name + "' no tiene la entrada de la fila " +
+                                   std::to_string(row.page) + ":" + std::to_string(row.row));
+}
+
+void removeIndexEntry(PageSource& pages, const Format& fmt, const TableDef& def,
+                      const RealIndex& index, const std::vector<Value>& values, RowId row) {
+  IndexEntryRemover(pages, fmt, def, index).remove(pages, values, row);
 }
 
 }  // namespace jet

@@ -4,19 +4,44 @@
 // from its siblings, removed from its parent and freed.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "data_page.h"
 #include "format.h"
+#include "index_key.h"
 #include "page_source.h"
 #include "table_def.h"
 #include "value.h"
 
 namespace jet {
 
-// `values` are the row's values in the order of `def.columns`. Must run
-// inside a unit of work of `pages`. Throws a format error naming the file
-// when the index has no entry for the row (the file is damaged).
+// Removes rows' entries from one index of a table, keeping between rows
+// what does not change: the key encoder, and the leaf the last entry left,
+// where the next row's entry is looked for first (rows deleted in file
+// order mostly share leaves). The table definition must outlive it.
+class IndexEntryRemover {
+ public:
+  IndexEntryRemover(const PageSource& pages, const Format& fmt, const TableDef& def,
+                    const RealIndex& index);
+
+  // `values` are the row's values in the order of `def.columns`. Must run
+  // inside a unit of work of `pages`. Throws a format error naming the file
+  // when the index has no entry for the row (the file is damaged).
+  void remove(PageSource& pages, const std::vector<Value>& values, RowId row);
+
+  // Forgets the remembered leaf (after a rollback put pages back).
+  void forgetLeaf() { leaf_hint_ = 0; }
+
+ private:
+  const Format* fmt_;
+  const TableDef* def_;
+  const RealIndex* index_;
+  IndexKeyEncoder encoder_;
+  uint32_t leaf_hint_ = 0;
+};
+
+// One removal without anything kept.
 void removeIndexEntry(PageSource& pages, const Format& fmt, const TableDef& def,
                       const RealIndex& index, const std::vector<Value>& values, RowId row);
 

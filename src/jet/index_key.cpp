@@ -412,6 +412,7 @@ KeyResult encodeTextKey(const Format& fmt, SortOrder sort, bool ascending,
 KeyResult encodeKeyColumn(const Format& fmt, const Column& column, SortOrder sort, bool ascending,
                           const Value& value) {
   KeyResult r;
+  r.bytes.reserve(16);  // every fixed-size value and short texts
   const ColumnType type = column.type();
   // Booleans have no null: a missing value is false.
   if (value.isNull() && type != ColumnType::Boolean) {
@@ -566,7 +567,11 @@ KeyResult IndexKeyEncoder::encode(const std::vector<Value>& row) const {
       r.unsupported_chars = std::move(part.unsupported_chars);
       return r;
     }
-    r.bytes.insert(r.bytes.end(), part.bytes.begin(), part.bytes.end());
+    if (r.bytes.empty()) {
+      r.bytes = std::move(part.bytes);
+    } else {
+      r.bytes.insert(r.bytes.end(), part.bytes.begin(), part.bytes.end());
+    }
   }
   return r;
 }

@@ -165,40 +165,73 @@ struct RawPage {
   // move down by to - from.
   void removeBits(Span e, uint8_t* out) const {
     constexpr size_t kMaxWords = 64;  // 512 bitmap bytes, more than any page has
-    uint64_t words[kMaxWords] = {};
+    uint64_t words[kMaxWords];
+    // Words before the one holding `from` keep their bits.
+    const size_t first = e.from / 64;
     const size_t count = (bitmap_bytes + 7) / 8;
-    std::memcpy(words, bitmap, bitmap_bytes);
+    words[count - 1] = 0;
+    std::memcpy(words + first, bitmap + first * 8, bitmap_bytes - first * 8);
     const size_t gap = e.to - e.from;
     const size_t q = gap / 64, r = gap % 64;
-    for (size_t w = 0; w < count; ++w) {
+    const size_t b = e.from % 64;
+    const uint64_t keep = b == 63 ? ~uint64_t{0} : (uint64_t{2} << b) - 1;  // in the first word
+    for (size_t w = first; w < count; ++w) {
       const uint64_t lo = w + q < count ? words[w + q] : 0;
       const uint64_t hi = w + q + 1 < count ? words[w + q + 1] : 0;
       const uint64_t shifted = r == 0 ? lo : (lo >> r) | (hi << (64 - r));
-      // Positions 0..from keep their bits.
-      uint64_t keep = 0;
-      if (e.from / 64 > w) {
-        keep = ~uint64_t{0};
-      } else if (e.from / 64 == w) {
-        const size_t b = e.from % 64;
-        keep = b == 63 ? ~uint64_t{0} : (uint64_t{2} << b) - 1;
-      }
-      words[w] = (words[w] & keep) | (shifted & ~keep);
+      words[w] = w == first ? (words[w] & keep) | (shifted & ~keep) : shifted;
     }
-    std::memcpy(out, words, bitmap_bytes);
+    std::memcpy(out + first * 8, words + first, bitmap_bytes - first * 8);
   }
 };
+
+// Takes the entry out of the leaf's bytes, unless the leaf shares a prefix
+// or the entry is its last (or only) one.
+bool removeFromLeaf(PageSource& pages, const Format& fmt, const RawPage& p, uint32_t n,
+                    RawPage::Span found) {
+  if (p.prefix != 0 || found.to >= p.length) return false;
+  // Close the gap, clear the bytes the data no longer covers, move the later
+  // entries' end bits down with their bytes.
+  const size_t gap = found.to - found.from;
+  const size_t length = p.length;
+  uint8_t* page = pages.writablePage(n);
+  uint8_t* data = page + fmt.index_first_entry;
+  std::memmove(data + found.from, data + found.to, length - found.to);
+  std::memset(data + length - gap, 0, gap);
+  p.removeBits(found, page + fmt.index_bitmap);
+  const uint16_t free_space =
+      static_cast<uint16_t>(fmt.page_size - fmt.index_first_entry - (length - gap));
+  page[2] = static_cast<uint8_t>(free_space);
+  page[3] = static_cast<uint8_t>(free_space >> 8);
+  return true;
+}
 
 }  // namespace
 
 // The common case, done in place: the entry lies inside a leaf that shares
 // no prefix and is neither the leaf's last entry nor its only one, so only
-// that leaf changes and its other entries keep their bytes. Returns false
-// when the general way must decide.
-bool IndexTreeEditor::removeInPlace(const IndexEntry& target) {
+// that leaf changes and its other entries keep their bytes. The leaf named
+// by `hint` is looked at first: a leaf of this index that holds the entry
+// is the one place the entry can be. Returns false when the general way
+// must decide; `hint` then names no leaf.
+bool IndexTreeEditor::removeInPlace(const IndexEntry& target, uint32_t& hint) {
   const Format& fmt = *fmt_;
   const uint8_t pointer[4] = {static_cast<uint8_t>(target.row.page >> 16),
                               static_cast<uint8_t>(target.row.page >> 8),
                               static_cast<uint8_t>(target.row.page), target.row.row};
+  if (hint != 0) {
+    RawPage p(*pages_, fmt, hint, owner_);
+    if (p.ok && p.leaf) {
+      const RawPage::Span found = p.lowerBound(fmt, target.key, pointer);
+      if (!p.bad && found.from < p.length && p.compare(fmt, found, target.key, pointer) == 0 &&
+          !p.bad) {
+        if (removeFromLeaf(*pages_, fmt, p, hint, found)) return true;
+        hint = 0;
+        return false;
+      }
+    }
+  }
+  hint = 0;
   uint32_t n = walker_.root();
   for (size_t depth = 0;; ++depth) {
     if (depth > kMaxDepth) return false;
@@ -216,23 +249,11 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target) {
       n = child;
       continue;
     }
-    // The entry must be there, and neither the leaf's last nor its only one.
-    if (p.prefix != 0 || found.to >= p.length) return false;
-    if (p.compare(fmt, found, target.key, pointer) != 0 || p.bad) return false;
-
-    // Close the gap, clear what the data no longer covers, move the later
-    // entries' end bits down with their bytes.
-    const size_t gap = found.to - found.from;
-    const size_t length = p.length;
-    uint8_t* page = pages_->writablePage(n);
-    uint8_t* data = page + fmt.index_first_entry;
-    std::memmove(data + found.from, data + found.to, length - found.to);
-    std::memset(data + length - gap, 0, fmt.page_size - fmt.index_first_entry - (length - gap));
-    p.removeBits(found, page + fmt.index_bitmap);
-    const uint16_t free_space =
-        static_cast<uint16_t>(fmt.page_size - fmt.index_first_entry - (length - gap));
-    page[2] = static_cast<uint8_t>(free_space);
-    page[3] = static_cast<uint8_t>(free_space >> 8);
+    if (found.from >= p.length || p.compare(fmt, found, target.key, pointer) != 0 || p.bad) {
+      return false;
+    }
+    if (!removeFromLeaf(*pages_, fmt, p, n, found)) return false;
+    hint = n;
     return true;
   }
 }
@@ -327,8 +348,9 @@ bool IndexTreeEditor::pathTo(uint32_t leaf, const IndexEntry& entry, std::vector
   return false;
 }
 
-bool IndexTreeEditor::removeEntry(const IndexEntry& target) {
-  if (removeInPlace(target)) return true;
+bool IndexTreeEditor::removeEntry(const IndexEntry& target, uint32_t* leaf_hint) {
+  uint32_t none = 0;
+  if (removeInPlace(target, leaf_hint != nullptr ? *leaf_hint : none)) return true;
   uint32_t leaf = 0;
   std::vector<Step> path = pathFor(target, leaf);
   const std::vector<IndexEntry>& entries = load(leaf).entries;

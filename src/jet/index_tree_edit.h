@@ -45,7 +45,10 @@ class IndexTreeEditor {
 
   // Removes the leaf entry equal to `target` (key and row pointer), found
   // from the root down. Returns false, changing nothing, when there is none.
-  bool removeEntry(const IndexEntry& target);
+  // `leaf_hint`, when given, names a leaf of this index to look in first
+  // (0: none) and is set to the leaf the entry left, or 0; rows removed in
+  // order mostly share leaves.
+  bool removeEntry(const IndexEntry& target, uint32_t* leaf_hint = nullptr);
   // Removes the leaf entry that points at `row`, found along the leaf chain.
   // Returns false, changing nothing, when there is none.
   bool removeRow(RowId row);
@@ -61,7 +64,7 @@ class IndexTreeEditor {
     int slot;
   };
 
-  bool removeInPlace(const IndexEntry& target);
+  bool removeInPlace(const IndexEntry& target, uint32_t& hint);
   IndexPage& load(uint32_t number);
   void touch(uint32_t number) { dirty_.insert(number); }
 

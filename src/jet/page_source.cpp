@@ -158,8 +158,10 @@ uint8_t* PageSource::writablePage(uint32_t number) {
   if (!in_unit_) throw std::logic_error("page change outside a unit of work");
   if (number == 0) throw std::logic_error("the header page is never changed in place");
   ByteView current = page(number);
-  if (originals_.find(number) == originals_.end()) {
+  if (number >= in_journal_.size()) in_journal_.resize(page_count_, false);
+  if (!in_journal_[number]) {
     originals_.emplace(number, std::vector<uint8_t>(current.data(), current.data() + page_size_));
+    in_journal_[number] = true;
   }
   return cache_[number].get();
 }
@@ -179,38 +181,51 @@ void PageSource::commitUnit() {
     in_unit_ = false;
     return;
   }
-  JournalContents j{page_size_, file_size_, originals_};
+  // The journal takes the original pages for the time of the commit, and
+  // gives them back if the unit has to be rolled back.
+  JournalContents j{page_size_, file_size_, std::move(originals_)};
+  originals_.clear();
+  auto giveBack = [&] { originals_ = std::move(j.pages); };
   try {
     writeJournal(path_, j);
   } catch (...) {
+    giveBack();
     rollbackUnit();
     throw;
   }
   try {
-    writePages(originals_, true);
+    writePages(j.pages, true);
     if (::fdatasync(fd_) != 0) {
       throw JetError(err::kCannotOpen, "No se puede escribir en el archivo '" + path_ + "'.");
     }
   } catch (...) {
     // Put the file back as it was; the journal stays if even that fails.
     try {
-      writePages(originals_, false);
+      writePages(j.pages, false);
       if (::fdatasync(fd_) == 0) removeJournal(path_);
     } catch (...) {
     }
+    giveBack();
     rollbackUnit();
     throw;
   }
   removeJournal(path_);
-  originals_.clear();
+  forgetJournaled(j.pages);
   identity_ = currentIdentity();
   in_unit_ = false;
+}
+
+void PageSource::forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>& pages) {
+  for (const auto& entry : pages) {
+    if (entry.first < in_journal_.size()) in_journal_[entry.first] = false;
+  }
 }
 
 void PageSource::rollbackUnit() {
   for (const auto& [number, original] : originals_) {
     std::memcpy(cache_[number].get(), original.data(), page_size_);
   }
+  forgetJournaled(originals_);
   originals_.clear();
   in_unit_ = false;
 }

@@ -72,6 +72,7 @@ class PageSource {
   Identity currentIdentity() const;
   void recoverJournal();
   void writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache);
+  void forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>& pages);
 
   std::string path_;
   OpenMode mode_;
@@ -83,7 +84,8 @@ class PageSource {
   std::optional<JournalContents> read_through_;  // a hot journal seen read-only
   Identity identity_;
   bool in_unit_ = false;
-  std::map<uint32_t, std::vector<uint8_t>> originals_;
+  std::map<uint32_t, std::vector<uint8_t>> originals_;  // of the pages the unit changed
+  std::vector<bool> in_journal_;                         // by page: listed in originals_
   LockFile lock_;
 };
 
