@@ -185,11 +185,9 @@ struct RawPage {
   }
 };
 
-// Takes the entry out of the leaf's bytes, unless the leaf shares a prefix
-// or the entry is its last (or only) one.
-bool removeFromLeaf(PageSource& pages, const Format& fmt, const RawPage& p, uint32_t n,
-                    RawPage::Span found) {
-  if (p.prefix != 0 || found.to >= p.length) return false;
+// Takes the entry's bytes out of the page (which shares no prefix).
+void removeSpan(PageSource& pages, const Format& fmt, const RawPage& p, uint32_t n,
+                RawPage::Span found) {
   // Close the gap, clear the bytes the data no longer covers, move the later
   // entries' end bits down with their bytes.
   const size_t gap = found.to - found.from;
@@ -203,17 +201,18 @@ bool removeFromLeaf(PageSource& pages, const Format& fmt, const RawPage& p, uint
       static_cast<uint16_t>(fmt.page_size - fmt.index_first_entry - (length - gap));
   page[2] = static_cast<uint8_t>(free_space);
   page[3] = static_cast<uint8_t>(free_space >> 8);
-  return true;
 }
 
 }  // namespace
 
-// The common case, done in place: the entry lies inside a leaf that shares
-// no prefix and is neither the leaf's last entry nor its only one, so only
-// that leaf changes and its other entries keep their bytes. The leaf named
-// by `hint` is looked at first: a leaf of this index that holds the entry
-// is the one place the entry can be. Returns false when the general way
-// must decide; `hint` then names no leaf.
+// The common cases, done in place, when the leaf shares no prefix and
+// keeps entries: an entry inside the leaf goes, and its other entries keep
+// their bytes; the leaf's last entry goes, and the node entries that repeat
+// it take the entry before it where that keeps their size and the shared
+// prefix of their pages. The leaf named by `hint` is looked at first: a
+// leaf of this index that holds the entry is the one place the entry can
+// be. Returns false, having changed nothing, when the general way must
+// decide; `hint` then names no leaf.
 bool IndexTreeEditor::removeInPlace(const IndexEntry& target, uint32_t& hint) {
   const Format& fmt = *fmt_;
   const uint8_t pointer[4] = {static_cast<uint8_t>(target.row.page >> 16),
@@ -221,38 +220,93 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, uint32_t& hint) {
                               static_cast<uint8_t>(target.row.page), target.row.row};
   if (hint != 0) {
     RawPage p(*pages_, fmt, hint, owner_);
-    if (p.ok && p.leaf) {
+    if (p.ok && p.leaf && p.prefix == 0) {
       const RawPage::Span found = p.lowerBound(fmt, target.key, pointer);
-      if (!p.bad && found.from < p.length && p.compare(fmt, found, target.key, pointer) == 0 &&
+      if (!p.bad && found.to < p.length && p.compare(fmt, found, target.key, pointer) == 0 &&
           !p.bad) {
-        if (removeFromLeaf(*pages_, fmt, p, hint, found)) return true;
-        hint = 0;
-        return false;
+        removeSpan(*pages_, fmt, p, hint, found);
+        return true;
       }
     }
   }
   hint = 0;
+
+  // The way down: each node, and the entry whose child was taken (none for
+  // the tail).
+  struct Down {
+    uint32_t page;
+    RawPage::Span entry;
+    bool tail;
+  };
+  Down path[kMaxDepth];
+  size_t depth = 0;
   uint32_t n = walker_.root();
-  for (size_t depth = 0;; ++depth) {
-    if (depth > kMaxDepth) return false;
+  for (;;) {
     RawPage p(*pages_, fmt, n, owner_);
     if (!p.ok) return false;
     const RawPage::Span found = p.lowerBound(fmt, target.key, pointer);
     if (p.bad) return false;
     if (!p.leaf) {
+      if (depth == kMaxDepth) return false;
+      Down step{n, found, false};
       uint32_t child = found.from < p.length ? p.child(fmt, found) : 0;
       if (child == 0) {
+        step.tail = true;
         child = ByteView(p.bytes, fmt.page_size).u32(fmt.index_tail);
-        if (child == 0) child = p.child(fmt, p.last());
+        if (child == 0) {
+          // No tail: the last entry's child holds the largest entries.
+          step = Down{n, p.last(), false};
+          child = p.child(fmt, step.entry);
+        }
       }
       if (child == 0 || p.bad) return false;
+      path[depth++] = step;
       n = child;
       continue;
     }
     if (found.from >= p.length || p.compare(fmt, found, target.key, pointer) != 0 || p.bad) {
       return false;
     }
-    if (!removeFromLeaf(*pages_, fmt, p, n, found)) return false;
+    if (p.prefix != 0 || (found.from == 0 && found.to == p.length)) return false;
+    if (found.to == p.length) {
+      const RawPage::Span before = p.around(found.from - 1);
+      if (!p.valid(before)) return false;
+      const uint8_t* data = p.bytes + fmt.index_first_entry;
+      const std::vector<uint8_t> last(data + before.from, data + before.to);
+      // Every node entry to change is checked before the first byte changes.
+      Down edits[kMaxDepth];
+      size_t count = 0;
+      for (size_t k = depth; k-- > 0;) {
+        const Down& up = path[k];
+        if (up.tail) continue;  // no entry for the child; the node's own last changed
+        RawPage q(*pages_, fmt, up.page, owner_);
+        if (!q.ok || !q.valid(up.entry)) return false;
+        const size_t whole = up.entry.to - up.entry.from + (up.entry.from == 0 ? 0 : q.prefix);
+        if (whole != last.size() + kChildSize) return false;
+        if (q.prefix != 0) {
+          // The page's first and last entries, which set its prefix, stay.
+          if (up.entry.from == 0 || up.entry.to == q.length || q.prefix > last.size()) {
+            return false;
+          }
+          const uint8_t* shared = q.bytes + fmt.index_first_entry;
+          if (!std::equal(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(q.prefix),
+                          shared)) {
+            return false;
+          }
+        }
+        edits[count++] = up;
+        const bool tail = ByteView(q.bytes, fmt.page_size).u32(fmt.index_tail) != 0;
+        if (up.entry.to != q.length || tail) break;  // the node's last entry stays
+      }
+      for (size_t k = 0; k < count; ++k) {
+        RawPage q(*pages_, fmt, edits[k].page, owner_);
+        const size_t skip = edits[k].entry.from == 0 ? 0 : q.prefix;
+        uint8_t* page = pages_->writablePage(edits[k].page);
+        std::memcpy(page + fmt.index_first_entry + edits[k].entry.from, last.data() + skip,
+                    last.size() - skip);
+      }
+    }
+    removeSpan(*pages_, fmt, p, n, found);
     hint = n;
     return true;
   }

@@ -472,35 +472,46 @@ TEST_P(TreeEdits, RandomRemovalsKeepTheTreeSound) {
   }
 }
 
-// Removals done on a leaf's bytes in place must leave exactly what the page
-// writer makes of the entries left: full leaves whose keys run from one byte
-// to well over 64 (so an entry's end bits move across bitmap words), the
-// first entry of a leaf taken as well as inner ones.
+// Removals done on the pages' bytes in place must leave exactly what the
+// page writer makes of the entries left. Text-like keys run from one byte
+// to well over 64 (an entry's end bits move across bitmap words); Long keys
+// all have one size, so a leaf's last entry goes in place too, its parents'
+// entries taking the one before it.
 TEST_P(TreeEdits, InPlaceRemovalsMatchThePageWriter) {
-  TreeFile f(GetParam(), 16);
-  std::mt19937 rng(77);
-  std::vector<jet::IndexEntry> entries;
-  for (uint32_t i = 0; i < 60; ++i) {
-    std::vector<uint8_t> key{static_cast<uint8_t>(0x10 + i / 16), static_cast<uint8_t>(i)};
-    key.resize(1 + std::uniform_int_distribution<size_t>(1, 140)(rng), static_cast<uint8_t>(i));
-    entries.push_back(entry(std::move(key), 400 + i, static_cast<uint8_t>(i % 7)));
-  }
-  const uint32_t root = f.build(entries, 20, 4, false);
-  const std::set<uint32_t> pages = treePages(f, root);
-  jet::IndexTreeEditor ed(f.pages(), f.fmt(), root, kOwner, f.map());
-  for (int step = 0; step < 40; ++step) {
-    size_t i = std::uniform_int_distribution<size_t>(0, entries.size() - 1)(rng);
-    ASSERT_TRUE(ed.removeEntry(entries[i]));
-    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
-    expectSound(f, root, entries, pages, "after removal " + std::to_string(step));
-    for (uint32_t n : treePages(f, root)) {
-      const jet::IndexPage p = jet::readIndexPage(f.pages(), f.fmt(), n);
-      if (!p.leaf) continue;
-      const std::vector<uint8_t> want = jet::encodeIndexPage(f.fmt(), p);
-      EXPECT_TRUE(std::equal(want.begin(), want.end(), f.pages().page(n).data()))
-          << "leaf " << n << " after removal " << step;
+  const size_t flag_at = jet::formatFor(GetParam()).index_prefix_len +
+                         jet::formatFor(GetParam()).index_prefix_len_size;
+  for (bool same_size : {false, true}) {
+    SCOPED_TRACE(same_size ? "Long keys" : "keys of many sizes");
+    TreeFile f(GetParam(), 64);
+    std::mt19937 rng(77);
+    std::vector<jet::IndexEntry> entries;
+    if (same_size) {
+      entries = longEntries(400);
+    } else {
+      for (uint32_t i = 0; i < 60; ++i) {
+        std::vector<uint8_t> key{static_cast<uint8_t>(0x10 + i / 16), static_cast<uint8_t>(i)};
+        key.resize(1 + std::uniform_int_distribution<size_t>(1, 140)(rng), static_cast<uint8_t>(i));
+        entries.push_back(entry(std::move(key), 400 + i, static_cast<uint8_t>(i % 7)));
+      }
     }
-    if (HasFailure()) return;
+    const uint32_t root = f.build(entries, same_size ? 12 : 20, 4, false);
+    const std::set<uint32_t> pages = treePages(f, root);
+    jet::IndexTreeEditor ed(f.pages(), f.fmt(), root, kOwner, f.map());
+    uint32_t hint = 0;
+    for (int step = 0; step < (same_size ? 300 : 40); ++step) {
+      size_t i = std::uniform_int_distribution<size_t>(0, entries.size() - 1)(rng);
+      ASSERT_TRUE(ed.removeEntry(entries[i], &hint));
+      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+      expectSound(f, root, entries, pages, "after removal " + std::to_string(step));
+      for (uint32_t n : treePages(f, root)) {
+        const jet::IndexPage p = jet::readIndexPage(f.pages(), f.fmt(), n);
+        std::vector<uint8_t> want = jet::encodeIndexPage(f.fmt(), p);
+        if (!p.leaf) want[flag_at] = p.node_flag;
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), f.pages().page(n).data()))
+            << "page " << n << " after removal " << step;
+      }
+      if (HasFailure()) return;
+    }
   }
 }
 
