@@ -23,9 +23,9 @@ void IndexEntryRemover::remove(PageSource& pages, const std::vector<Value>& valu
     IndexEntry target;
     target.key = std::move(key.bytes);
     target.row = row;
-    if (editor.removeEntry(target, &leaf_hint_)) return;
+    if (editor.removeEntry(target, &hint_)) return;
   }
-  leaf_hint_ = 0;
+  hint_ = {};
   // A key the encoder cannot build, or one the index stores otherwise: the
   // entry is the one that points at the row.
   if (editor.removeRow(row)) return;

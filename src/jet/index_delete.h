@@ -10,6 +10,7 @@
 #include "data_page.h"
 #include "format.h"
 #include "index_key.h"
+#include "index_tree_edit.h"
 #include "page_source.h"
 #include "table_def.h"
 #include "value.h"
@@ -31,14 +32,14 @@ class IndexEntryRemover {
   void remove(PageSource& pages, const std::vector<Value>& values, RowId row);
 
   // Forgets the remembered leaf (after a rollback put pages back).
-  void forgetLeaf() { leaf_hint_ = 0; }
+  void forgetLeaf() { hint_ = {}; }
 
  private:
   const Format* fmt_;
   const TableDef* def_;
   const RealIndex* index_;
   IndexKeyEncoder encoder_;
-  uint32_t leaf_hint_ = 0;
+  LeafHint hint_;
 };
 
 // One removal without anything kept.

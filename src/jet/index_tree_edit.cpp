@@ -154,6 +154,29 @@ struct RawPage {
     return found;
   }
 
+  // The entry equal to the target, looked for first from data byte `at` on
+  // (a few entries), then by a search; an empty span at `length` when the
+  // page does not hold it.
+  Span find(const Format& fmt, size_t at, const std::vector<uint8_t>& key,
+            const uint8_t (&pointer)[4]) const {
+    constexpr int kSteps = 4;
+    if (at < length) {
+      Span e = around(at);
+      for (int k = 0; k < kSteps; ++k) {
+        const int c = compare(fmt, e, key, pointer);
+        if (bad) return {length, length};
+        if (c == 0) return e;
+        if (c > 0 || e.to == length) break;
+        e = Span{e.to, nextSet(e.to + 1)};
+      }
+    }
+    const Span e = lowerBound(fmt, key, pointer);
+    if (bad || e.from == length || compare(fmt, e, key, pointer) != 0 || bad) {
+      return {length, length};
+    }
+    return e;
+  }
+
   uint32_t child(const Format& fmt, Span e) const {
     if (!valid(e)) return 0;
     const uint8_t* c = bytes + fmt.index_first_entry + e.to - kChildSize;
@@ -209,27 +232,29 @@ void removeSpan(PageSource& pages, const Format& fmt, const RawPage& p, uint32_t
 // keeps entries: an entry inside the leaf goes, and its other entries keep
 // their bytes; the leaf's last entry goes, and the node entries that repeat
 // it take the entry before it where that keeps their size and the shared
-// prefix of their pages. The leaf named by `hint` is looked at first: a
-// leaf of this index that holds the entry is the one place the entry can
-// be. Returns false, having changed nothing, when the general way must
-// decide; `hint` then names no leaf.
-bool IndexTreeEditor::removeInPlace(const IndexEntry& target, uint32_t& hint) {
+// prefix of their pages. The leaf named by `hint` is looked at first, from
+// the hinted byte on: a leaf of this index that holds the entry is the one
+// place the entry can be (this engine never hands index pages to another
+// index, and a rollback puts back pages that were this index's). Returns
+// false, having changed nothing, when the general way must decide; `hint`
+// then names no leaf.
+bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
   const Format& fmt = *fmt_;
   const uint8_t pointer[4] = {static_cast<uint8_t>(target.row.page >> 16),
                               static_cast<uint8_t>(target.row.page >> 8),
                               static_cast<uint8_t>(target.row.page), target.row.row};
-  if (hint != 0) {
-    RawPage p(*pages_, fmt, hint, owner_);
+  if (hint.page != 0) {
+    RawPage p(*pages_, fmt, hint.page, owner_);
     if (p.ok && p.leaf && p.prefix == 0) {
-      const RawPage::Span found = p.lowerBound(fmt, target.key, pointer);
-      if (!p.bad && found.to < p.length && p.compare(fmt, found, target.key, pointer) == 0 &&
-          !p.bad) {
-        removeSpan(*pages_, fmt, p, hint, found);
+      const RawPage::Span found = p.find(fmt, hint.at, target.key, pointer);
+      if (!p.bad && found.to < p.length) {
+        removeSpan(*pages_, fmt, p, hint.page, found);
+        hint.at = static_cast<uint32_t>(found.from);
         return true;
       }
     }
   }
-  hint = 0;
+  hint = {};
 
   // The way down: each node, and the entry whose child was taken (none for
   // the tail).
@@ -307,7 +332,7 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, uint32_t& hint) {
       }
     }
     removeSpan(*pages_, fmt, p, n, found);
-    hint = n;
+    hint = {n, static_cast<uint32_t>(found.from)};
     return true;
   }
 }
@@ -402,9 +427,9 @@ bool IndexTreeEditor::pathTo(uint32_t leaf, const IndexEntry& entry, std::vector
   return false;
 }
 
-bool IndexTreeEditor::removeEntry(const IndexEntry& target, uint32_t* leaf_hint) {
-  uint32_t none = 0;
-  if (removeInPlace(target, leaf_hint != nullptr ? *leaf_hint : none)) return true;
+bool IndexTreeEditor::removeEntry(const IndexEntry& target, LeafHint* hint) {
+  LeafHint none;
+  if (removeInPlace(target, hint != nullptr ? *hint : none)) return true;
   uint32_t leaf = 0;
   std::vector<Step> path = pathFor(target, leaf);
   const std::vector<IndexEntry>& entries = load(leaf).entries;

@@ -36,6 +36,14 @@
 
 namespace jet {
 
+// Where the last entry removed from an index was: its leaf and the byte of
+// the leaf's entry data it started at, where the entry after it now starts.
+// Rows removed in the index's order find their entry there at once.
+struct LeafHint {
+  uint32_t page = 0;  // 0: none
+  uint32_t at = 0;
+};
+
 class IndexTreeEditor {
  public:
   // `owner`: the table's first TDEF page; `used_map`: the row pointer of the
@@ -45,10 +53,9 @@ class IndexTreeEditor {
 
   // Removes the leaf entry equal to `target` (key and row pointer), found
   // from the root down. Returns false, changing nothing, when there is none.
-  // `leaf_hint`, when given, names a leaf of this index to look in first
-  // (0: none) and is set to the leaf the entry left, or 0; rows removed in
-  // order mostly share leaves.
-  bool removeEntry(const IndexEntry& target, uint32_t* leaf_hint = nullptr);
+  // `hint`, when given, names a leaf of this index to look in first and is
+  // set to where the entry was, or to none.
+  bool removeEntry(const IndexEntry& target, LeafHint* hint = nullptr);
   // Removes the leaf entry that points at `row`, found along the leaf chain.
   // Returns false, changing nothing, when there is none.
   bool removeRow(RowId row);
@@ -64,7 +71,7 @@ class IndexTreeEditor {
     int slot;
   };
 
-  bool removeInPlace(const IndexEntry& target, uint32_t& hint);
+  bool removeInPlace(const IndexEntry& target, LeafHint& hint);
   IndexPage& load(uint32_t number);
   void touch(uint32_t number) { dirty_.insert(number); }
 

@@ -497,7 +497,7 @@ TEST_P(TreeEdits, InPlaceRemovalsMatchThePageWriter) {
     const uint32_t root = f.build(entries, same_size ? 12 : 20, 4, false);
     const std::set<uint32_t> pages = treePages(f, root);
     jet::IndexTreeEditor ed(f.pages(), f.fmt(), root, kOwner, f.map());
-    uint32_t hint = 0;
+    jet::LeafHint hint;
     for (int step = 0; step < (same_size ? 300 : 40); ++step) {
       size_t i = std::uniform_int_distribution<size_t>(0, entries.size() - 1)(rng);
       ASSERT_TRUE(ed.removeEntry(entries[i], &hint));
