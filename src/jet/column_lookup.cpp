@@ -1,6 +1,8 @@
 #include "column_lookup.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -61,22 +63,71 @@ std::optional<int64_t> ColumnLookup::wholeNumber(const Value& v) {
   }
 }
 
+namespace {
+
+// Orders the entries by value, keeping the order of entries with equal
+// values (their scan order): a radix sort on the value's bits, eleven at a
+// time, skipping a digit all entries share. Rows usually come in few runs,
+// so sorted input is checked for first.
+template <typename Entry>
+void sortByValue(std::vector<Entry>& entries) {
+  auto less = [](const Entry& a, const Entry& b) { return a.value < b.value; };
+  if (std::is_sorted(entries.begin(), entries.end(), less)) return;
+  constexpr unsigned kBits = 11;
+  constexpr size_t kBuckets = size_t{1} << kBits;
+  std::vector<Entry> other(entries.size());
+  auto digit = [](const Entry& e, unsigned shift) {
+    return ((static_cast<uint32_t>(e.value) ^ 0x80000000u) >> shift) & (kBuckets - 1);
+  };
+  for (unsigned shift = 0; shift < 32; shift += kBits) {
+    std::vector<size_t> count(kBuckets + 1, 0);
+    for (const Entry& e : entries) ++count[digit(e, shift) + 1];
+    if (std::any_of(count.begin(), count.end(), [&](size_t c) { return c == entries.size(); })) {
+      continue;  // one bucket holds them all
+    }
+    for (size_t b = 1; b <= kBuckets; ++b) count[b] += count[b - 1];
+    for (const Entry& e : entries) other[count[digit(e, shift)]++] = e;
+    entries.swap(other);
+  }
+}
+
+}  // namespace
+
 ColumnLookup::ColumnLookup(const Table& table, size_t column) {
   const ColumnType t = table.def().columns.at(column).type();
   whole_numbers_ = t == ColumnType::Byte || t == ColumnType::Integer || t == ColumnType::Long;
+  if (!whole_numbers_) {
+    table.scan([&](RowId id) {
+      const Value v = table.read(id, column);
+      if (std::vector<RowId>* rows = rowsFor(v)) rows->push_back(id);
+    });
+    return;
+  }
+  entries_.reserve(table.def().row_count);
   table.scan([&](RowId id) {
     const Value v = table.read(id, column);
-    if (std::vector<RowId>* rows = rowsFor(v)) rows->push_back(id);
+    if (v.kind() != Value::Kind::Int) return;  // null equals nothing
+    entries_.push_back({static_cast<int32_t>(v.asInt()), id.toPointer()});
   });
+  sortByValue(entries_);
 }
 
 std::vector<RowId>* ColumnLookup::rowsFor(const Value& v) {
-  if (whole_numbers_) {
-    if (v.kind() != Value::Kind::Int) return nullptr;  // null
-    return &by_number_[v.asInt()];
-  }
   std::optional<std::string> key = equalityKey(v);
   return key ? &by_key_[*key] : nullptr;
+}
+
+std::pair<const ColumnLookup::Entry*, const ColumnLookup::Entry*> ColumnLookup::range(
+    int64_t value) const {
+  const Entry* begin = entries_.data();
+  const Entry* end = begin + entries_.size();
+  if (value < INT32_MIN || value > INT32_MAX) return {end, end};
+  const auto v = static_cast<int32_t>(value);
+  const Entry* lo =
+      std::lower_bound(begin, end, v, [](const Entry& e, int32_t x) { return e.value < x; });
+  const Entry* hi =
+      std::upper_bound(lo, end, v, [](int32_t x, const Entry& e) { return x < e.value; });
+  return {lo, hi};
 }
 
 std::vector<RowId> ColumnLookup::find(const Value& v) const {
@@ -84,8 +135,13 @@ std::vector<RowId> ColumnLookup::find(const Value& v) const {
     if (v.isNull()) return {};
     std::optional<int64_t> n = wholeNumber(v);
     if (!n) return {};  // a fraction, or no number at all: no whole number equals it
-    auto it = by_number_.find(*n);
-    return it == by_number_.end() ? std::vector<RowId>{} : it->second;
+    const auto [lo, hi] = range(*n);
+    std::vector<RowId> rows;
+    rows.reserve(static_cast<size_t>(hi - lo));
+    for (const Entry* e = lo; e != hi; ++e) {
+      if (e->pointer != 0) rows.push_back(RowId::fromPointer(e->pointer));
+    }
+    return rows;
   }
   std::optional<std::string> key = equalityKey(v);
   if (!key) return {};
@@ -94,6 +150,18 @@ std::vector<RowId> ColumnLookup::find(const Value& v) const {
 }
 
 void ColumnLookup::erase(RowId id, const Value& v) {
+  if (whole_numbers_) {
+    if (v.kind() != Value::Kind::Int) return;
+    const auto [lo, hi] = range(v.asInt());
+    const uint32_t pointer = id.toPointer();
+    for (const Entry* e = lo; e != hi; ++e) {
+      if (e->pointer == pointer) {
+        entries_[static_cast<size_t>(e - entries_.data())].pointer = 0;
+        return;
+      }
+    }
+    return;
+  }
   std::vector<RowId>* rows = rowsFor(v);
   if (!rows) return;
   rows->erase(std::remove(rows->begin(), rows->end(), id), rows->end());

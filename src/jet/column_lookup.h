@@ -1,6 +1,12 @@
 // A lookup of one column of one table: value -> the live rows that hold it.
 // Built once by a scan and kept true as rows are deleted, so finding a
 // client's rows, or a row's related rows, costs no scan per question.
+//
+// Whole-number columns (the keys tables usually relate by) keep one flat
+// list of (value, row) sorted by value, rows of a value in scan order: no
+// allocation per value, and a question is a binary search. A deleted row
+// stays in the list as an empty row pointer. Other columns use a hash of
+// equalityKey.
 #pragma once
 
 #include <cstdint>
@@ -31,12 +37,18 @@ class ColumnLookup {
   void erase(RowId id, const Value& v);
 
  private:
-  // Whole-number columns are keyed by their number, the rest by equalityKey.
+  struct Entry {
+    int32_t value;     // Byte, Integer and Long values all fit
+    uint32_t pointer;  // RowId::toPointer(); 0 once the row is deleted
+  };
+
   static std::optional<int64_t> wholeNumber(const Value& v);
   std::vector<RowId>* rowsFor(const Value& v);
+  // The entries holding `value`.
+  std::pair<const Entry*, const Entry*> range(int64_t value) const;
 
   bool whole_numbers_;
-  std::unordered_map<int64_t, std::vector<RowId>> by_number_;
+  std::vector<Entry> entries_;
   std::unordered_map<std::string, std::vector<RowId>> by_key_;
 };
 

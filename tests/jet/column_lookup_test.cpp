@@ -1,0 +1,92 @@
+// Column lookups against a plain reading of every row: every whole-number
+// and text column of every user table of the real files (values in any
+// order, negative, repeated, null), questions no row answers, and rows
+// forgotten one by one as deletes forget them.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/column_lookup.h"
+#include "jet/database.h"
+#include "support/shared_fixtures.h"
+
+namespace {
+
+using jet::RowId;
+using jet::Value;
+
+bool lookupKind(jet::ColumnType t) {
+  return t == jet::ColumnType::Byte || t == jet::ColumnType::Integer ||
+         t == jet::ColumnType::Long || t == jet::ColumnType::Text;
+}
+
+// The rows of each value, in scan order, by the lookup's own notion of equality.
+std::map<std::string, std::vector<RowId>> byValue(const jet::Table& t, size_t column,
+                                                  std::map<std::string, Value>& sample) {
+  std::map<std::string, std::vector<RowId>> out;
+  t.scan([&](RowId id) {
+    const Value v = t.read(id, column);
+    if (std::optional<std::string> key = jet::equalityKey(v)) {
+      out[*key].push_back(id);
+      sample.emplace(*key, v);
+    }
+  });
+  return out;
+}
+
+TEST(ColumnLookups, AnswerAsAScanWouldAndForgetDeletedRows) {
+  REQUIRE_FIXTURES();
+  size_t columns = 0, unsorted = 0;
+  for (const auto& file : testsupport::allFixtures()) {
+    jet::Database db(file.string());
+    for (const std::string& name : db.tableNames()) {
+      const jet::Table t = db.table(name);
+      for (size_t c = 0; c < t.def().columns.size(); ++c) {
+        if (!lookupKind(t.def().columns[c].type())) continue;
+        SCOPED_TRACE(file.filename().string() + " " + name + "." + t.def().columns[c].name);
+        std::map<std::string, Value> sample;
+        auto want = byValue(t, c, sample);
+        jet::ColumnLookup lookup(t, c);
+        ++columns;
+        std::optional<int64_t> previous;
+        bool in_order = true;
+        t.scan([&](RowId id) {
+          const Value v = t.read(id, c);
+          if (v.kind() != Value::Kind::Int) return;
+          if (previous && v.asInt() < *previous) in_order = false;
+          previous = v.asInt();
+        });
+        unsorted += !in_order;
+        for (const auto& [key, value] : sample) {
+          EXPECT_EQ(lookup.find(value), want[key]) << key;
+        }
+        EXPECT_TRUE(lookup.find(Value()).empty());
+        if (t.def().columns[c].type() != jet::ColumnType::Text) {
+          EXPECT_TRUE(lookup.find(Value::real(0.5)).empty());
+          EXPECT_TRUE(lookup.find(Value::integer(int64_t{INT32_MAX} + 1)).empty());
+          EXPECT_TRUE(lookup.find(Value::integer(int64_t{INT32_MIN} - 1)).empty());
+        }
+        // Forget every other row of each value; the rest stay, in order.
+        for (auto& [key, rows] : want) {
+          std::vector<RowId> kept;
+          for (size_t i = 0; i < rows.size(); ++i) {
+            if (i % 2 == 0) {
+              lookup.erase(rows[i], sample.at(key));
+            } else {
+              kept.push_back(rows[i]);
+            }
+          }
+          EXPECT_EQ(lookup.find(sample.at(key)), kept) << key;
+        }
+      }
+    }
+  }
+  EXPECT_GT(columns, 100u);
+  EXPECT_GT(unsorted, 5u) << "the files must hold columns whose rows are out of value order";
+}
+
+}  // namespace
