@@ -5,6 +5,7 @@
 
 #include "error.h"
 #include "sql_eval.h"
+#include "sql_simple_equality.h"
 
 namespace jet {
 
@@ -75,7 +76,43 @@ BoundQuery bind(const Query& query, const Database& db) {
   return b;
 }
 
+namespace {
+
+bool wholeNumberColumn(const Column& c) {
+  const ColumnType t = c.type();
+  return t == ColumnType::Byte || t == ColumnType::Integer || t == ColumnType::Long;
+}
+
+// `SELECT * FROM t WHERE c = n` on a whole-number column, bound straight
+// from the text to the tree the parser and bind would give it. Empty when
+// the text has another shape, or names what the general way must report.
+std::optional<BoundQuery> bindSimpleEquality(const Database& db, std::string_view text) {
+  const std::optional<sql::SimpleEquality> m = sql::matchSimpleEquality(text);
+  if (!m) return std::nullopt;
+  const CatalogEntry* entry = db.findTable(m->table);
+  if (!entry) return std::nullopt;
+  Table table(db, db.tableDefAt(entry->tdefPage(), entry->name));
+  const std::optional<size_t> column = table.def().findColumn(m->column);
+  if (!column || !wholeNumberColumn(table.def().columns[*column])) return std::nullopt;
+
+  auto where = std::make_unique<Expr>();
+  where->kind = Expr::Kind::Compare;
+  where->op = sql::CompareOp::Equal;
+  where->left.is_column = true;
+  where->left.name = std::string(m->column);
+  where->left.column = *column;
+  where->left.text = where->left.name;
+  where->left.position = m->column_offset + 1;
+  where->right.literal = Value::integer(m->value);
+  where->right.text = std::string(m->number);
+  where->right.position = m->number_offset + 1;
+  return BoundQuery{std::string(text), table, std::move(where), {*column}};
+}
+
+}  // namespace
+
 BoundQuery prepare(const Database& db, std::string_view text) {
+  if (std::optional<BoundQuery> simple = bindSimpleEquality(db, text)) return std::move(*simple);
   return bind(parseQuery(text), db);
 }
 

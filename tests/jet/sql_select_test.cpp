@@ -12,6 +12,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/query.h"
+#include "jet/sql_parser.h"
 #include "support/shared_fixtures.h"
 
 namespace {
@@ -217,6 +218,56 @@ TEST(SqlClientes, NamesAndFormsWithoutRegardToCase) {
   const jet::BoundQuery purge_query = jet::prepare(db, kPurge);
   EXPECT_EQ(purge_query.columns, (std::vector<size_t>{col(purge_query.table, "clies"),
                                                       col(purge_query.table, "clifre")}));
+}
+
+// The per-client statement is recognised without the general parser; what
+// it binds to must be exactly what the parser and bind give, and every text
+// the shortcut leaves alone must still mean what it meant.
+TEST(SqlClientes, DependentQueryShortcutBindsAsTheParserDoes) {
+  REQUIRE_FIXTURES();
+  jet::Database db = open(kFiles[0]);
+  auto sameOperand = [](const jet::sql::Operand& a, const jet::sql::Operand& b) {
+    return a.is_column == b.is_column && a.name == b.name && a.column == b.column &&
+           a.literal == b.literal && a.text == b.text && a.position == b.position;
+  };
+  const char* texts[] = {
+      "Select * from cliprod where codcli = 135",
+      "  SELECT  *  FROM  CLIPROD  WHERE  CodCli=-7 ;  ",
+      "select*from horascli where codcli =0000135;",
+      "select * from diascli\twhere\ncodcli = 999999999999999999",
+      "Select * from clientes where CLICOD = 135",
+      // Shapes the shortcut leaves to the parser.
+      "Select * from [cliprod] where codcli = 135",
+      "Select * from cliprod where cliprod.codcli = 135",
+      "Select * from cliprod where 135 = codcli",
+      "Select * from cliprod where codcli = 135.0",
+      "Select * from cliprod where codcli = - 135",
+      "Select * from cliprod where codcli = 1234567890123456789",
+      "Select * from clientes where CLICOD = 135 and clies = 'H'",
+  };
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    const jet::BoundQuery fast = jet::prepare(db, text);
+    const jet::BoundQuery general = jet::bind(jet::parseQuery(text), db);
+    EXPECT_EQ(fast.text, general.text);
+    EXPECT_EQ(fast.table.def().page, general.table.def().page);
+    EXPECT_EQ(fast.columns, general.columns);
+    ASSERT_TRUE(fast.where && general.where);
+    EXPECT_EQ(fast.where->kind, general.where->kind);
+    EXPECT_EQ(fast.where->children.size(), general.where->children.size());
+    EXPECT_TRUE(sameOperand(fast.where->left, general.where->left));
+    EXPECT_TRUE(sameOperand(fast.where->right, general.where->right));
+    EXPECT_EQ(jet::select(fast), jet::select(general));
+  }
+  EXPECT_FALSE(jet::select(db, "Select * from cliprod where codcli = 135").empty());
+  // What it cannot bind, the general way reports.
+  expectError(db, "Select * from nada where codcli = 1", 3078,
+              "No se encuentra la tabla o consulta de entrada 'nada'.");
+  expectError(db, "Select * from cliprod where nada = 1", 3061,
+              "No se reconoce 'nada' como nombre de campo o expresión válida.");
+  expectError(db, "Select * from clientes where clies = 135", 3464,
+              "No coinciden los tipos de datos en la expresión de criterios. (clies = 135: el "
+              "campo 'clies' (Texto) no se puede comparar con el número 135)");
 }
 
 TEST(SqlClientes, ErrorsNameTheTableColumnOrTypes) {
