@@ -108,6 +108,17 @@ void Database::commit() { pages_->commitUnit(); }
 
 void Database::rollback() {
   pages_->rollbackUnit();
+  forgetRowCaches();
+}
+
+void Database::savepoint() { pages_->savepoint(); }
+
+void Database::rollbackToSavepoint() {
+  pages_->rollbackToSavepoint();
+  forgetRowCaches();
+}
+
+void Database::forgetRowCaches() {
   lookups_.clear();  // rows they no longer list are back
   for (auto& [page, removers] : removers_) {
     for (IndexEntryRemover& r : removers) r.forgetLeaf();

@@ -59,6 +59,10 @@ class Database {
   void commit();
   void rollback();
   bool inUnit() const { return pages_->inUnit(); }
+  // A savepoint in the open unit; rollbackToSavepoint takes back every
+  // change made since and leaves the unit open.
+  void savepoint();
+  void rollbackToSavepoint();
 
   // Removes a live row from its table, as Access does: its index entries,
   // its long values and an overflow part go too, and the table's row count
@@ -78,6 +82,7 @@ class Database {
  private:
   void loadCatalog();
   void deleteOne(const TableDef& def, RowId id);
+  void forgetRowCaches();
 
   std::unique_ptr<PageSource> pages_;
   Header header_;

@@ -163,7 +163,36 @@ uint8_t* PageSource::writablePage(uint32_t number) {
     originals_.emplace(number, std::vector<uint8_t>(current.data(), current.data() + page_size_));
     in_journal_[number] = true;
   }
+  if (savepoint_set_) {
+    if (number >= in_savepoint_.size()) in_savepoint_.resize(page_count_, false);
+    if (!in_savepoint_[number]) {
+      at_savepoint_.emplace(number,
+                            std::vector<uint8_t>(current.data(), current.data() + page_size_));
+      in_savepoint_[number] = true;
+    }
+  }
   return cache_[number].get();
+}
+
+void PageSource::savepoint() {
+  if (!in_unit_) throw std::logic_error("savepoint outside a unit of work");
+  clearSavepoint();
+  savepoint_set_ = true;
+}
+
+void PageSource::rollbackToSavepoint() {
+  if (!in_unit_ || !savepoint_set_) throw std::logic_error("no savepoint to go back to");
+  for (const auto& [number, bytes] : at_savepoint_) {
+    std::memcpy(cache_[number].get(), bytes.data(), page_size_);
+  }
+  clearSavepoint();
+  savepoint_set_ = true;
+}
+
+void PageSource::clearSavepoint() {
+  for (const auto& entry : at_savepoint_) in_savepoint_[entry.first] = false;
+  at_savepoint_.clear();
+  savepoint_set_ = false;
 }
 
 void PageSource::writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache) {
@@ -178,6 +207,7 @@ void PageSource::writePages(const std::map<uint32_t, std::vector<uint8_t>>& page
 void PageSource::commitUnit() {
   if (!in_unit_) throw std::logic_error("no unit of work to commit");
   if (originals_.empty()) {
+    clearSavepoint();
     in_unit_ = false;
     return;
   }
@@ -211,6 +241,7 @@ void PageSource::commitUnit() {
   }
   removeJournal(path_);
   forgetJournaled(j.pages);
+  clearSavepoint();
   identity_ = currentIdentity();
   in_unit_ = false;
 }
@@ -227,6 +258,7 @@ void PageSource::rollbackUnit() {
   }
   forgetJournaled(originals_);
   originals_.clear();
+  clearSavepoint();
   in_unit_ = false;
 }
 

@@ -62,6 +62,11 @@ class PageSource {
   void commitUnit();
   // Forgets the unit's changes.
   void rollbackUnit();
+  // A savepoint inside the open unit (replacing the previous one):
+  // rollbackToSavepoint puts back every page changed since, as it was at
+  // the savepoint, and leaves the unit open.
+  void savepoint();
+  void rollbackToSavepoint();
 
  private:
   struct Identity {
@@ -73,6 +78,7 @@ class PageSource {
   void recoverJournal();
   void writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache);
   void forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>& pages);
+  void clearSavepoint();
 
   std::string path_;
   OpenMode mode_;
@@ -86,6 +92,9 @@ class PageSource {
   bool in_unit_ = false;
   std::map<uint32_t, std::vector<uint8_t>> originals_;  // of the pages the unit changed
   std::vector<bool> in_journal_;                         // by page: listed in originals_
+  bool savepoint_set_ = false;
+  std::map<uint32_t, std::vector<uint8_t>> at_savepoint_;  // pages changed since, as they were
+  std::vector<bool> in_savepoint_;                          // by page: listed in at_savepoint_
   LockFile lock_;
 };
 

@@ -7,11 +7,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/journal.h"
 #include "jet/lock_file.h"
 #include "jet/page_source.h"
+#include "jet/query.h"
 #include "support/shared_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -71,6 +73,59 @@ TEST_F(UnitsOfWork, RollbackForgetsTheChanges) {
   EXPECT_EQ(src->page(7).u8(11), original_[7 * 4096 + 11]);
   src.reset();
   EXPECT_EQ(fileBytes(file_), original_);
+}
+
+// A savepoint takes back what changed after it, pages first changed before
+// it keep those changes, and the unit stays open for more.
+TEST_F(UnitsOfWork, SavepointsTakeBackOnlyWhatFollowedThem) {
+  auto src = open(jet::OpenMode::ReadWrite);
+  src->beginUnit();
+  src->writablePage(5)[100] ^= 0x0F;
+  src->savepoint();
+  src->writablePage(5)[100] ^= 0xF0;
+  src->writablePage(6)[200] ^= 0xFF;
+  src->rollbackToSavepoint();
+  EXPECT_EQ(src->page(5).u8(100), static_cast<uint8_t>(original_[5 * 4096 + 100] ^ 0x0F));
+  EXPECT_EQ(src->page(6).u8(200), original_[6 * 4096 + 200]);
+  // Still a savepoint: a second change and rollback behave alike.
+  src->writablePage(6)[201] ^= 0xFF;
+  src->rollbackToSavepoint();
+  src->savepoint();
+  src->writablePage(7)[300] ^= 0x01;
+  src->commitUnit();
+  std::vector<uint8_t> want = original_;
+  want[5 * 4096 + 100] ^= 0x0F;
+  want[7 * 4096 + 300] ^= 0x01;
+  EXPECT_EQ(fileBytes(file_), want);
+  EXPECT_THROW(src->rollbackToSavepoint(), std::logic_error) << "a commit ends the savepoint";
+}
+
+// Deletes taken back to a savepoint: the rows are live again, a lookup
+// built in between answers with them, and the commit keeps the rest.
+TEST_F(UnitsOfWork, DeletesTakenBackToASavepointComeBackWhole) {
+  auto ids = [](jet::Database& db, const char* sql) { return jet::select(db, sql); };
+  {
+    jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
+    const jet::Table products = db.table("cliprod");
+    const auto first = ids(db, "Select * from cliprod where codcli = 135");
+    const auto second = ids(db, "Select * from cliprod where codcli = 137");
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    db.begin();
+    for (jet::RowId id : first) db.deleteRow(products, id);
+    db.savepoint();
+    for (jet::RowId id : second) db.deleteRow(products, id);
+    EXPECT_TRUE(ids(db, "Select * from cliprod where codcli = 137").empty());
+    db.rollbackToSavepoint();
+    EXPECT_EQ(ids(db, "Select * from cliprod where codcli = 137"), second);
+    EXPECT_TRUE(ids(db, "Select * from cliprod where codcli = 135").empty());
+    db.commit();
+  }
+  jet::Database db(file_.string());
+  EXPECT_TRUE(ids(db, "Select * from cliprod where codcli = 135").empty());
+  EXPECT_FALSE(ids(db, "Select * from cliprod where codcli = 137").empty());
+  const jet::CheckReport report = jet::checkDatabase(db);
+  EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0].text());
 }
 
 TEST_F(UnitsOfWork, AnInterruptedWriteIsUndoneWhenTheFileIsOpenedAgain) {
