@@ -15,7 +15,8 @@
 // read before each dependent query, the channels opening and moving, the
 // bar advancing), so the run splits into: the selection, the dependent
 // queries, deleting the dependent rows, deleting the client row together
-// with committing its unit of work, and beginning the next unit. The
+// with committing its batch of clients when one is due, and setting up the
+// next client (its savepoint, or a new unit of work). The
 // program also stands between the engine and the C library's write, pwrite,
 // fsync, fdatasync, open, close and unlink, and adds up what those calls
 // take while the purge runs: the file work of the commits.
@@ -394,7 +395,7 @@ int main(int argc, char** argv) {
     part("dependent queries (3 per client)", split.queries);
     part("deleting the dependent rows", split.dependents);
     part("deleting the client row and committing", split.client_commit);
-    part("beginning the next unit of work", split.begin);
+    part("beginning the next client", split.begin);
     part("closing message", split.finish);
     std::printf("    %-46s %8.3f  %5.1f %%  (%llu calls)\n", "  of all that: fsync/fdatasync", sync,
                 sync * per, static_cast<unsigned long long>(g_io.syncs));

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "db/schema.h"
-#include "jet/unit_of_work.h"
+#include "purge/client_batch.h"
 #include "purge/pasafecha.h"
 
 namespace purge {
@@ -56,10 +56,11 @@ void runPurge(runtime::Runtime& rt, PurgeForm& form) {
   form.setBar1Max(static_cast<float>(count));
   data1.recordset().MoveFirst();
 
-  // 10. Each client with its dependent rows, as one unit of work.
+  // 10. Each client with its dependent rows, whole or not at all.
   int drawn = form.Bar1DrawnLength();
+  ClientBatch batch(data1.recordset().database());
   while (!data1.recordset().isEOF()) {
-    jet::UnitOfWork unit(data1.recordset().database());
+    batch.beginClient();
     for (const Dependent& dep : kDependents) {
       const std::string code = runtime::Trim(rt.Str(form.Text2()));
       db::RecordChannel& channel = (form.*dep.channel)();
@@ -75,9 +76,10 @@ void runPurge(runtime::Runtime& rt, PurgeForm& form) {
       rt.refreshControl("Frame1");
     }
     data1.recordset().Delete();
-    unit.commit();
+    batch.endClient();
     if (!data1.recordset().isEOF()) data1.recordset().MoveNext();
   }
+  batch.finish();
 
   // 11-12.
   rt.setMousePointer(runtime::kPointerDefault);

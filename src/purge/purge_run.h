@@ -19,8 +19,9 @@ inline constexpr const char* kSelectionStart =
 
 // Runs the purge. Errors go up to the caller as run-time errors
 // (jet::JetError); End (No at the reminder) as runtime::ProgramEnd. Each
-// client is deleted together with its dependent rows as one unit of work:
-// an error rolls back the client in progress before it goes up.
+// client is deleted together with its dependent rows or not at all: an error
+// takes back the client in progress, and the clients before it are
+// committed, before it goes up.
 void runPurge(runtime::Runtime& rt, PurgeForm& form);
 
 // Empties a recordset: nothing when it is empty, else Delete and MoveNext

@@ -1,0 +1,43 @@
+#include "purge/client_batch.h"
+
+namespace purge {
+
+ClientBatch::~ClientBatch() {
+  if (!open_) return;
+  try {
+    if (in_client_) db_.rollbackToSavepoint();
+    if (clients_ > 0) {
+      db_.commit();
+    } else {
+      db_.rollback();
+    }
+  } catch (...) {
+    // A failed commit has put everything back; the error that ended the run
+    // is the one to report.
+  }
+}
+
+void ClientBatch::beginClient() {
+  if (!open_) {
+    db_.begin();
+    open_ = true;
+    clients_ = 0;
+    started_ = std::chrono::steady_clock::now();
+  }
+  db_.savepoint();
+  in_client_ = true;
+}
+
+void ClientBatch::endClient() {
+  in_client_ = false;
+  ++clients_;
+  if (clients_ >= kMaxClients || std::chrono::steady_clock::now() - started_ >= kMaxTime) finish();
+}
+
+void ClientBatch::finish() {
+  if (!open_) return;
+  open_ = false;  // a failed commit has already put everything back
+  db_.commit();
+}
+
+}  // namespace purge
