@@ -483,10 +483,11 @@ void IndexTreeEditor::removeAt(std::vector<Step>& path, uint32_t leaf, size_t po
   p.entries.erase(p.entries.begin() + static_cast<std::ptrdiff_t>(position));
   if (p.entries.empty()) {
     removeEmpty(path, path.size(), leaf);
-    return;
+  } else {
+    touch(leaf);
+    if (was_last) newLast(path, path.size(), p.entries.back());
   }
-  touch(leaf);
-  if (was_last) newLast(path, path.size(), p.entries.back());
+  splitOverfull(path);
 }
 
 // The page at `depth` on the path (the leaf at path.size()) has a new last

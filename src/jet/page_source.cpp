@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -152,6 +153,34 @@ void PageSource::beginUnit() {
   }
   lock_.acquire(path_);
   in_unit_ = true;
+  unit_page_count_ = page_count_;
+}
+
+uint32_t PageSource::appendPage() {
+  if (!in_unit_) throw std::logic_error("page added outside a unit of work");
+  if (page_count_ >= 0x00FFFFFF) {
+    throw JetError(err::kCannotOpen, "No se puede ampliar el archivo '" + path_ +
+                                         "': alcanzó el mayor número de páginas.");
+  }
+  const uint32_t number = page_count_++;
+  cache_.resize(page_count_);
+  cache_[number] = std::make_unique<uint8_t[]>(page_size_);  // zero-filled
+  writablePage(number);  // listed with the unit's pages, so the commit writes it
+  return number;
+}
+
+// Forgets the pages from `count` on (added by the unit), journal entries included.
+void PageSource::dropPagesFrom(uint32_t count) {
+  for (uint32_t n = count; n < page_count_; ++n) {
+    originals_.erase(n);
+    at_savepoint_.erase(n);
+    if (n < in_journal_.size()) in_journal_[n] = false;
+    if (n < in_savepoint_.size()) in_savepoint_[n] = false;
+  }
+  if (count < page_count_) {
+    page_count_ = count;
+    cache_.resize(page_count_);
+  }
 }
 
 uint8_t* PageSource::writablePage(uint32_t number) {
@@ -178,10 +207,12 @@ void PageSource::savepoint() {
   if (!in_unit_) throw std::logic_error("savepoint outside a unit of work");
   clearSavepoint();
   savepoint_set_ = true;
+  savepoint_page_count_ = page_count_;
 }
 
 void PageSource::rollbackToSavepoint() {
   if (!in_unit_ || !savepoint_set_) throw std::logic_error("no savepoint to go back to");
+  dropPagesFrom(savepoint_page_count_);
   for (const auto& [number, bytes] : at_savepoint_) {
     std::memcpy(cache_[number].get(), bytes.data(), page_size_);
   }
@@ -232,7 +263,9 @@ void PageSource::commitUnit() {
     // Put the file back as it was; the journal stays if even that fails.
     try {
       writePages(j.pages, false);
-      if (::fdatasync(fd_) == 0) removeJournal(path_);
+      if (::ftruncate(fd_, static_cast<off_t>(file_size_)) == 0 && ::fdatasync(fd_) == 0) {
+        removeJournal(path_);
+      }
     } catch (...) {
     }
     giveBack();
@@ -243,6 +276,7 @@ void PageSource::commitUnit() {
   forgetJournaled(j.pages);
   clearSavepoint();
   identity_ = currentIdentity();
+  file_size_ = std::max(file_size_, uint64_t{page_count_} * page_size_);
   in_unit_ = false;
 }
 
@@ -253,6 +287,7 @@ void PageSource::forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>&
 }
 
 void PageSource::rollbackUnit() {
+  dropPagesFrom(unit_page_count_);
   for (const auto& [number, original] : originals_) {
     std::memcpy(cache_[number].get(), original.data(), page_size_);
   }

@@ -58,6 +58,10 @@ class PageSource {
   bool inUnit() const { return in_unit_; }
   // A page to change; only inside a unit, never page 0.
   uint8_t* writablePage(uint32_t number);
+  // A new zero-filled page at the end of the file, inside a unit. The
+  // journal keeps the file's size from before the unit, so a rollback, or
+  // the playback of the journal after a crash, shortens the file again.
+  uint32_t appendPage();
   // Writes the unit's pages durably; on failure nothing of the unit stays.
   void commitUnit();
   // Forgets the unit's changes.
@@ -79,6 +83,7 @@ class PageSource {
   void writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache);
   void forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>& pages);
   void clearSavepoint();
+  void dropPagesFrom(uint32_t count);
 
   std::string path_;
   OpenMode mode_;
@@ -92,7 +97,9 @@ class PageSource {
   bool in_unit_ = false;
   std::map<uint32_t, std::vector<uint8_t>> originals_;  // of the pages the unit changed
   std::vector<bool> in_journal_;                         // by page: listed in originals_
+  uint32_t unit_page_count_ = 0;  // pages when the unit began
   bool savepoint_set_ = false;
+  uint32_t savepoint_page_count_ = 0;
   std::map<uint32_t, std::vector<uint8_t>> at_savepoint_;  // pages changed since, as they were
   std::vector<bool> in_savepoint_;                          // by page: listed in at_savepoint_
   LockFile lock_;

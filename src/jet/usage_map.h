@@ -10,7 +10,13 @@
 
 namespace jet {
 
+// What a marked page beyond the end of the file means: damage in an owner's
+// map; nothing in the global map, whose bits stand set (free) beyond the
+// end of the file.
+enum class PagesBeyondFile { AreDamage, AreSkipped };
+
 // The pages the map at `pointer` (a row pointer) marks, ascending.
-std::vector<uint32_t> readUsageMap(const PageSource& src, const Format& fmt, uint32_t pointer);
+std::vector<uint32_t> readUsageMap(const PageSource& src, const Format& fmt, uint32_t pointer,
+                                   PagesBeyondFile beyond = PagesBeyondFile::AreDamage);
 
 }  // namespace jet

@@ -515,6 +515,96 @@ TEST_P(TreeEdits, InPlaceRemovalsMatchThePageWriter) {
   }
 }
 
+// A node page as full as its entries allow, whose entry for a leaf takes the
+// leaf's new last entry, 150 bytes longer, when the old last goes: the page
+// no longer holds its entries and is split. Two shapes: the full node under
+// a root (a new page takes its first half, the root an entry for it), and
+// the full node being the root (its content moves down a level first). The
+// first finds free pages in the file, the second must add them at its end.
+// More removals then run on the grown tree.
+TEST_P(TreeEdits, NodePagesGrownTooLongAreSplit) {
+  const jet::Format& fmt = jet::formatFor(GetParam());
+  const size_t short_key = 100, long_key = 250;
+  const size_t per_node = jet::indexPageCapacity(fmt) / (short_key + 8) + 1;  // children
+  auto key = [](uint32_t leaf, uint8_t second, size_t size) {
+    std::vector<uint8_t> k{static_cast<uint8_t>(leaf >> 8), static_cast<uint8_t>(leaf), second};
+    k.resize(size, 0x41);
+    return k;
+  };
+  for (bool root_is_full : {false, true}) {
+    SCOPED_TRACE(root_is_full ? "full root" : "full node under the root");
+    const size_t leaves = root_is_full ? per_node : 2 * per_node;
+    std::vector<jet::IndexEntry> entries;
+    for (uint32_t j = 0; j < leaves; ++j) {
+      entries.push_back(entry(key(j, 0, long_key), 500 + j, 0));
+      entries.push_back(entry(key(j, 1, short_key), 500 + j, 1));
+    }
+    const size_t tree_pages = 1 + leaves + (root_is_full ? 0 : 2);
+    TreeFile f(GetParam(), root_is_full ? tree_pages : tree_pages + 8);
+    const uint32_t root = f.build(entries, 2, per_node, false);
+    const uint32_t pages_before = f.pages().pageCount();
+    std::set<uint32_t> pages = treePages(f, root);
+    ASSERT_EQ(deltest::checkTreeShape(f.pages(), f.fmt(), root, kOwner, true).levels,
+              root_is_full ? 2u : 3u);
+
+    jet::IndexTreeEditor ed(f.pages(), f.fmt(), root, kOwner, f.map());
+    ASSERT_TRUE(ed.removeEntry(entries[1]));  // leaf 0's last: its parent's entry grows
+    entries.erase(entries.begin() + 1);
+    const std::set<uint32_t> grown = treePages(f, root);
+    EXPECT_EQ(grown.size(), pages.size() + (root_is_full ? 2u : 1u));
+    pages.insert(grown.begin(), grown.end());
+    expectSound(f, root, entries, pages, "after the split");
+    EXPECT_EQ(deltest::checkTreeShape(f.pages(), f.fmt(), root, kOwner, true).levels, 3u);
+    EXPECT_EQ(f.pages().pageCount(), pages_before + (root_is_full ? 2u : 0u))
+        << "free pages are used first, then the file grows";
+    f.pages().commitUnit();
+    EXPECT_EQ(fs::file_size(f.path()), uint64_t{f.pages().pageCount()} * fmt.page_size);
+    f.pages().beginUnit();
+
+    std::mt19937 rng(9);
+    for (int step = 0; step < 60 && !entries.empty(); ++step) {
+      const size_t i = std::uniform_int_distribution<size_t>(0, entries.size() - 1)(rng);
+      ASSERT_TRUE(ed.removeEntry(entries[i]));
+      entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+      const std::set<uint32_t> now = treePages(f, root);
+      pages.insert(now.begin(), now.end());
+      expectSound(f, root, entries, pages, "after removal " + std::to_string(step));
+      if (HasFailure()) return;
+    }
+  }
+}
+
+// A unit that added pages to the file and is rolled back leaves the file as
+// it was, size included.
+TEST_P(TreeEdits, RolledBackSplitLeavesTheFileAsItWas) {
+  const jet::Format& fmt = jet::formatFor(GetParam());
+  const size_t per_node = jet::indexPageCapacity(fmt) / 108 + 1;
+  std::vector<jet::IndexEntry> entries;
+  for (uint32_t j = 0; j < per_node; ++j) {
+    std::vector<uint8_t> first{static_cast<uint8_t>(j >> 8), static_cast<uint8_t>(j), 0};
+    std::vector<uint8_t> second{static_cast<uint8_t>(j >> 8), static_cast<uint8_t>(j), 1};
+    first.resize(250, 0x41);
+    second.resize(100, 0x41);
+    entries.push_back(entry(first, 500 + j, 0));
+    entries.push_back(entry(second, 500 + j, 1));
+  }
+  TreeFile f(GetParam(), 1 + per_node);
+  const uint32_t root = f.build(entries, 2, per_node, false);
+  const std::vector<uint8_t> before = fileBytes(f.path());
+  const uint32_t count = f.pages().pageCount();
+  {
+    jet::IndexTreeEditor ed(f.pages(), f.fmt(), root, kOwner, f.map());
+    ASSERT_TRUE(ed.removeEntry(entries[1]));
+  }
+  EXPECT_GT(f.pages().pageCount(), count);
+  f.pages().rollbackUnit();
+  EXPECT_EQ(f.pages().pageCount(), count);
+  f.pages().beginUnit();
+  f.pages().commitUnit();
+  EXPECT_TRUE(fileBytes(f.path()) == before);
+  f.pages().beginUnit();
+}
+
 INSTANTIATE_TEST_SUITE_P(Versions, TreeEdits,
                          ::testing::Values(jet::Version::Jet3, jet::Version::Jet4),
                          [](const ::testing::TestParamInfo<jet::Version>& info) {

@@ -87,9 +87,13 @@ TEST_F(UnitsOfWork, SavepointsTakeBackOnlyWhatFollowedThem) {
   src->rollbackToSavepoint();
   EXPECT_EQ(src->page(5).u8(100), static_cast<uint8_t>(original_[5 * 4096 + 100] ^ 0x0F));
   EXPECT_EQ(src->page(6).u8(200), original_[6 * 4096 + 200]);
-  // Still a savepoint: a second change and rollback behave alike.
+  // Still a savepoint: a second change and rollback behave alike, and a page
+  // added since goes again.
+  const uint32_t pages = src->pageCount();
   src->writablePage(6)[201] ^= 0xFF;
+  src->writablePage(src->appendPage())[0] = 0x03;
   src->rollbackToSavepoint();
+  EXPECT_EQ(src->pageCount(), pages);
   src->savepoint();
   src->writablePage(7)[300] ^= 0x01;
   src->commitUnit();
@@ -130,7 +134,8 @@ TEST_F(UnitsOfWork, DeletesTakenBackToASavepointComeBackWhole) {
 
 TEST_F(UnitsOfWork, AnInterruptedWriteIsUndoneWhenTheFileIsOpenedAgain) {
   // The state a crash leaves between the journal's sync and the end of the
-  // page writes: journal complete, pages half written.
+  // page writes: journal complete, pages half written, and two pages the
+  // unit added already at the end of the file.
   jet::JournalContents j;
   j.page_size = 4096;
   j.file_size = original_.size();
@@ -143,15 +148,19 @@ TEST_F(UnitsOfWork, AnInterruptedWriteIsUndoneWhenTheFileIsOpenedAgain) {
     f.seekp(3 * 4096);
     std::string junk(4096, '\x5A');
     f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    f.seekp(0, std::ios::end);
+    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
   }
   {
     // A reader sees the file as it was before the unit, and leaves it alone.
     auto ro = open(jet::OpenMode::ReadOnly);
     EXPECT_EQ(ro->page(3).u8(0), original_[3 * 4096]);
+    EXPECT_EQ(ro->pageCount(), original_.size() / 4096) << "added pages are not there yet";
     EXPECT_TRUE(fs::exists(jet::journalPath(file_.string())));
   }
   jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
-  EXPECT_EQ(fileBytes(file_), original_) << "the journal put every page back";
+  EXPECT_EQ(fileBytes(file_), original_) << "the journal put every page back, and the size";
   EXPECT_FALSE(fs::exists(jet::journalPath(file_.string())));
   EXPECT_EQ(db.tableNames().size(), 4u);
 }
