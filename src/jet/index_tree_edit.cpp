@@ -234,8 +234,9 @@ void removeSpan(PageSource& pages, const Format& fmt, const RawPage& p, uint32_t
 // it take the entry before it where that keeps their size and the shared
 // prefix of their pages. The leaf named by `hint` is looked at first, from
 // the hinted byte on: a leaf of this index that holds the entry is the one
-// place the entry can be (this engine never hands index pages to another
-// index, and a rollback puts back pages that were this index's). Returns
+// place the entry can be (the pages this engine hands to an index are node
+// pages, which never become leaves, so a leaf stays with its index; a
+// rollback puts back pages that were this index's). Returns
 // false, having changed nothing, when the general way must decide; `hint`
 // then names no leaf.
 bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
