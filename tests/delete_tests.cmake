@@ -21,3 +21,4 @@ target_compile_definitions(jet_delete_rounds_test PRIVATE
 gtest_discover_tests(jet_delete_rounds_test
   PROPERTIES LABELS "delete" ENVIRONMENT "${TEST_ENV}" TIMEOUT 600
   DISCOVERY_TIMEOUT 60)
+jet_test(jet_delete_damage_test jet/delete_damage_test.cpp)
