@@ -122,6 +122,14 @@ struct RawPage {
     const uint8_t* tail = data + e.from;
     const size_t whole = head_size + e.to - e.from;
     const size_t key_size = whole - trailer;
+    if (head_size == 0) {
+      // Stored whole: the bytes compare as they lie.
+      const size_t n = std::min(key_size, key.size());
+      if (const int c = n == 0 ? 0 : std::memcmp(tail, key.data(), n); c != 0) return c < 0 ? -1 : 1;
+      if (key_size != key.size()) return key_size < key.size() ? -1 : 1;
+      const int c = std::memcmp(tail + key_size, pointer, kRowPointerSize);
+      return c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
     auto at = [&](size_t k) { return k < head_size ? head[k] : tail[k - head_size]; };
     const size_t n = std::min(key_size, key.size());
     for (size_t k = 0; k < n; ++k) {

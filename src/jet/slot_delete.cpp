@@ -23,35 +23,40 @@ bool deleteSlot(uint8_t* page, const Format& fmt, uint16_t row) {
   const size_t slots = fmt.data_slots;
   const size_t first_row_byte = slots + 2u * count;
   if (row >= count || first_row_byte > ps) return false;
-  auto offset = [&](uint16_t i) -> size_t { return get16(page + slots + 2u * i) & kSlotOffsetMask; };
 
-  const size_t start = offset(row);
-  const size_t end = row == 0 ? ps : offset(static_cast<uint16_t>(row - 1));
+  // The slot words, read once; the loops below are plain enough for the
+  // compiler to run several slots a step (pages hold a hundred rows and more).
+  constexpr size_t kMaxSlots = 4096 / 2;
+  uint16_t raw[kMaxSlots];
+  for (size_t i = 0; i < count; ++i) raw[i] = get16(page + slots + 2 * i);
+
+  const size_t start = raw[row] & kSlotOffsetMask;
+  const size_t end = row == 0 ? ps : raw[row - 1] & kSlotOffsetMask;
   if (start < first_row_byte || start > end || end > ps) return false;
   const size_t n = end - start;
 
   // The lowest row start on the page: everything from there up to `start` moves up by n.
   size_t low = start;
-  for (uint16_t i = 0; i < count; ++i) {
-    const size_t o = offset(i);
-    if (o < first_row_byte || o > ps) return false;
-    if (o < low) low = o;
+  bool sound = true;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t o = raw[i] & kSlotOffsetMask;
+    sound &= o >= first_row_byte && o <= ps;
+    low = o < low ? o : low;
   }
+  if (!sound) return false;
   if (n > 0) {
     std::memmove(page + low + n, page + low, start - low);
     std::memset(page + low, 0, n);
-    for (uint16_t i = 0; i < count; ++i) {
-      if (i == row) continue;
-      const size_t o = offset(i);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t o = raw[i] & kSlotOffsetMask;
       // Rows below, and zero-length slots that sat right at the deleted row's start.
-      if (o < start || (o == start && i > row)) {
-        uint8_t* s = page + slots + 2u * i;
-        put16(s, static_cast<uint16_t>((get16(s) & ~kSlotOffsetMask) | (o + n)));
-      }
+      const bool below = o < start || (o == start && i > row);
+      raw[i] = below ? static_cast<uint16_t>((raw[i] & ~kSlotOffsetMask) | (o + n)) : raw[i];
     }
     put16(page + 2, static_cast<uint16_t>(get16(page + 2) + n));
   }
-  put16(page + slots + 2u * row, static_cast<uint16_t>(end | kSlotDeleted | kSlotMoved));
+  raw[row] = static_cast<uint16_t>(end | kSlotDeleted | kSlotMoved);
+  for (size_t i = 0; i < count; ++i) put16(page + slots + 2 * i, raw[i]);
   return true;
 }
 
