@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "db/field_view.h"
 #include "jet/checker.h"
@@ -122,7 +123,12 @@ class Form : public purge::PurgeForm {
   }
   void setBar1Max(float m) override { max = m; }
   int Bar1DrawnLength() const override { return static_cast<int>(170 * value / max); }
-  std::string Text2() const override { return text2_.text(); }
+  std::string Text2() const override {
+    // The given client's code reads empty from its second read on, once its
+    // cliprod rows are gone, as a client without a code would.
+    if (!blank_code_for.empty() && blank_code_for == text2_.text() && ++blank_reads_ >= 2) return {};
+    return text2_.text();
+  }
   db::RecordChannel& Data1() override { return data1_; }
   db::RecordChannel& Data2() override { return data2_; }
   db::RecordChannel& Data3() override { return data3_; }
@@ -131,10 +137,12 @@ class Form : public purge::PurgeForm {
   std::string text1;
   float value = 0, max = 100;
   std::vector<float> positions;
+  std::string blank_code_for;
 
  private:
   db::RecordChannel data1_, data2_, data3_, data4_;
   db::FieldView text2_;
+  mutable int blank_reads_ = 0;
 };
 
 // mdb-export and mdb-reader read the file as our reader does.
@@ -233,6 +241,33 @@ TEST_P(PurgeOnBuiltDatabase, RepaintsFollowTheDrawnBarNotTheClients) {
   EXPECT_EQ(form.value, 600.0f);
   EXPECT_LE(rt_.repaints.size(), 171u) << "at most once per pixel of the bar";
   EXPECT_GE(rt_.repaints.size(), 100u);
+}
+
+// Clients are committed in batches of at most 500; a client failing after a
+// batch was committed (the 520th) is taken back alone: the 519 before it
+// are gone with their rows, it and those after it are whole.
+TEST_P(PurgeOnBuiltDatabase, AFailureAfterABatchTakesBackOnlyTheFailingClient) {
+  std::vector<Client> clients;
+  for (int i = 0; i < 600; ++i) clients.push_back({1000 + i, "H", 2001, 1, 1, 0, 0, 1, 1, 0});
+  build(file_, GetParam(), clients, false);
+  {
+    Form form(file_.string());
+    form.text1 = "01/01/2020";
+    form.blank_code_for = "1519";
+    EXPECT_THROW(purge::runPurge(rt_, form), jet::JetError);
+  }
+  const std::set<int64_t> left = clientCodes(file_);
+  std::set<int64_t> want;
+  for (int code = 1519; code < 1600; ++code) want.insert(code);
+  EXPECT_EQ(left, want);
+  const auto rows = dependentRows(file_);
+  for (const char* table : {"cliprod", "horascli"}) {
+    std::map<int64_t, int> expected;
+    for (int64_t code : want) expected[code] = 1;
+    EXPECT_EQ(rows.at(table), expected) << table;
+  }
+  jet::Database db(file_.string());
+  EXPECT_TRUE(jet::checkDatabase(db).ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PurgeOnBuiltDatabase,
