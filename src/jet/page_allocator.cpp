@@ -26,8 +26,7 @@ bool take(PageSource& pages, const Format& fmt, uint32_t owner_map, uint32_t pag
 }  // namespace
 
 uint32_t allocatePage(PageSource& pages, const Format& fmt, uint32_t owner_map) {
-  for (uint32_t page :
-       readUsageMap(pages, fmt, kGlobalMapPointer, PagesBeyondFile::AreSkipped)) {
+  for (uint32_t page : readUsageMap(pages, fmt, kGlobalMapPointer, PagesBeyondFile::AreSkipped)) {
     if (page < 3 || page >= pages.pageCount()) continue;  // header, global map, catalog
     if (pages.page(page).u8(0) != 0) continue;            // free, yet still holding something
     if (take(pages, fmt, owner_map, page)) return page;

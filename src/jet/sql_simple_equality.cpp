@@ -10,8 +10,12 @@ constexpr std::string_view kReserved[] = {"SELECT", "FROM", "WHERE", "AND",  "OR
                                           "NOT",    "IS",   "NULL",  "TRUE", "FALSE"};
 constexpr size_t kMaxDigits = 18;  // any such number fits an int64_t
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 bool isNameStart(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }

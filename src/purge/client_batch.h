@@ -34,9 +34,9 @@ class ClientBatch {
 
  private:
   jet::Database& db_;
-  bool open_ = false;         // a unit of work is open
-  bool in_client_ = false;    // between beginClient and endClient
-  size_t clients_ = 0;        // finished clients in the open unit
+  bool open_ = false;       // a unit of work is open
+  bool in_client_ = false;  // between beginClient and endClient
+  size_t clients_ = 0;      // finished clients in the open unit
   std::chrono::steady_clock::time_point started_;
 };
 

@@ -2,6 +2,8 @@
 // and text column of every user table of the real files (values in any
 // order, negative, repeated, null), questions no row answers, and rows
 // forgotten one by one as deletes forget them.
+#include "jet/column_lookup.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "jet/column_lookup.h"
 #include "jet/database.h"
 #include "support/shared_fixtures.h"
 

@@ -24,12 +24,14 @@ namespace fs = std::filesystem;
 
 std::vector<uint8_t> bytesOf(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
 }
 
 void writeBytes(const fs::path& p, const std::vector<uint8_t>& bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // The pages of every index tree of the user tables, with the table's name.
@@ -52,7 +54,9 @@ struct DamageRun {
   int rounds;
 };
 
-void PrintTo(const DamageRun& r, std::ostream* os) { *os << r.file << " x" << r.rounds; }
+void PrintTo(const DamageRun& r, std::ostream* os) {
+  *os << r.file << " x" << r.rounds;
+}
 
 class DamagedIndexDelete : public ::testing::TestWithParam<DamageRun> {};
 
