@@ -216,7 +216,15 @@ struct RawPage {
   }
 };
 
-// Takes the entry's bytes out of the page (which shares no prefix).
+// Whether the entry can go from the leaf's bytes alone: it is not the last
+// (whose going changes what the parents repeat), and on a page sharing a
+// prefix not the first either (the first holds the shared bytes, and the
+// first and last set how many there are).
+bool leavesInPlace(const RawPage& p, RawPage::Span e) {
+  return e.to < p.length && (p.prefix == 0 || e.from > 0);
+}
+
+// Takes the entry's stored bytes out of the page.
 void removeSpan(PageSource& pages, const Format& fmt, const RawPage& p, uint32_t n,
                 RawPage::Span found) {
   // Close the gap, clear the bytes the data no longer covers, move the later
@@ -236,10 +244,11 @@ void removeSpan(PageSource& pages, const Format& fmt, const RawPage& p, uint32_t
 
 }  // namespace
 
-// The common cases, done in place, when the leaf shares no prefix and
-// keeps entries: an entry inside the leaf goes, and its other entries keep
-// their bytes; the leaf's last entry goes, and the node entries that repeat
-// it take the entry before it where that keeps their size and the shared
+// The common cases, done in place, when the leaf keeps entries: an entry
+// inside the leaf goes (on a page that shares a prefix, neither its first
+// nor its last), and its other entries keep their bytes; the last entry of
+// a leaf that shares no prefix goes, and the node entries that repeat it
+// take the entry before it where that keeps their size and the shared
 // prefix of their pages. The leaf named by `hint` is looked at first, from
 // the hinted byte on: a leaf of this index that holds the entry is the one
 // place the entry can be (the pages this engine hands to an index are node
@@ -254,9 +263,9 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
                               static_cast<uint8_t>(target.row.page), target.row.row};
   if (hint.page != 0) {
     RawPage p(*pages_, fmt, hint.page, owner_);
-    if (p.ok && p.leaf && p.prefix == 0) {
+    if (p.ok && p.leaf) {
       const RawPage::Span found = p.find(fmt, hint.at, target.key, pointer);
-      if (!p.bad && found.to < p.length) {
+      if (!p.bad && leavesInPlace(p, found)) {
         removeSpan(*pages_, fmt, p, hint.page, found);
         hint.at = static_cast<uint32_t>(found.from);
         return true;
@@ -301,8 +310,9 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
     if (found.from >= p.length || p.compare(fmt, found, target.key, pointer) != 0 || p.bad) {
       return false;
     }
-    if (p.prefix != 0 || (found.from == 0 && found.to == p.length)) return false;
-    if (found.to == p.length) {
+    if (!leavesInPlace(p, found)) {
+      // The leaf's last entry, on a leaf that keeps others and shares no prefix.
+      if (p.prefix != 0 || found.from == 0) return false;
       const RawPage::Span before = p.around(found.from - 1);
       if (!p.valid(before)) return false;
       const uint8_t* data = p.bytes + fmt.index_first_entry;

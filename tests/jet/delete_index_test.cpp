@@ -476,36 +476,41 @@ TEST_P(TreeEdits, RandomRemovalsKeepTheTreeSound) {
 // page writer makes of the entries left. Text-like keys run from one byte
 // to well over 64 (an entry's end bits move across bitmap words); Long keys
 // all have one size, so a leaf's last entry goes in place too, its parents'
-// entries taking the one before it.
+// entries taking the one before it; and on pages sharing a prefix the
+// entries between the first and the last go in place.
 TEST_P(TreeEdits, InPlaceRemovalsMatchThePageWriter) {
   const size_t flag_at = jet::formatFor(GetParam()).index_prefix_len +
                          jet::formatFor(GetParam()).index_prefix_len_size;
-  for (bool same_size : {false, true}) {
-    SCOPED_TRACE(same_size ? "Long keys" : "keys of many sizes");
+  enum class Keys { ManySizes, Long, LongSharingAPrefix };
+  for (Keys kind : {Keys::ManySizes, Keys::Long, Keys::LongSharingAPrefix}) {
+    SCOPED_TRACE(kind == Keys::ManySizes ? "keys of many sizes"
+                 : kind == Keys::Long    ? "Long keys"
+                                         : "Long keys, pages sharing a prefix");
     TreeFile f(GetParam(), 64);
     std::mt19937 rng(77);
     std::vector<jet::IndexEntry> entries;
-    if (same_size) {
-      entries = longEntries(400);
-    } else {
+    if (kind == Keys::ManySizes) {
       for (uint32_t i = 0; i < 60; ++i) {
         std::vector<uint8_t> key{static_cast<uint8_t>(0x10 + i / 16), static_cast<uint8_t>(i)};
         key.resize(1 + std::uniform_int_distribution<size_t>(1, 140)(rng), static_cast<uint8_t>(i));
         entries.push_back(entry(std::move(key), 400 + i, static_cast<uint8_t>(i % 7)));
       }
+    } else {
+      entries = longEntries(400);
     }
-    const uint32_t root = f.build(entries, same_size ? 12 : 20, 4, false);
+    const bool share = kind == Keys::LongSharingAPrefix;
+    const uint32_t root = f.build(entries, kind == Keys::ManySizes ? 20 : 12, 4, share);
     const std::set<uint32_t> pages = treePages(f, root);
     jet::IndexTreeEditor ed(f.pages(), f.fmt(), root, kOwner, f.map());
     jet::LeafHint hint;
-    for (int step = 0; step < (same_size ? 300 : 40); ++step) {
+    for (int step = 0; step < (kind == Keys::ManySizes ? 40 : 300); ++step) {
       size_t i = std::uniform_int_distribution<size_t>(0, entries.size() - 1)(rng);
       ASSERT_TRUE(ed.removeEntry(entries[i], &hint));
       entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
       expectSound(f, root, entries, pages, "after removal " + std::to_string(step));
       for (uint32_t n : treePages(f, root)) {
         const jet::IndexPage p = jet::readIndexPage(f.pages(), f.fmt(), n);
-        std::vector<uint8_t> want = jet::encodeIndexPage(f.fmt(), p);
+        std::vector<uint8_t> want = jet::encodeIndexPage(f.fmt(), p, p.prefix_length > 0);
         if (!p.leaf) want[flag_at] = p.node_flag;
         EXPECT_TRUE(std::equal(want.begin(), want.end(), f.pages().page(n).data()))
             << "page " << n << " after removal " << step;
