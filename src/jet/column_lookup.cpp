@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "database.h"
+#include "index_numbers.h"
 #include "text_codec.h"
 
 namespace jet {
@@ -101,6 +102,13 @@ ColumnLookup::ColumnLookup(const Table& table, size_t column) {
       const Value v = table.read(id, column);
       if (std::vector<RowId>* rows = rowsFor(v)) rows->push_back(id);
     });
+    return;
+  }
+  // The column's own index holds every value in order, without reading a row.
+  if (std::optional<std::vector<IndexNumber>> numbers = readIndexNumbers(table, column)) {
+    entries_.reserve(numbers->size());
+    for (const IndexNumber& n : *numbers) entries_.push_back({n.value, n.pointer});
+    sortByValue(entries_);  // a descending index, or one whose rows moved pages
     return;
   }
   entries_.reserve(table.def().row_count);
