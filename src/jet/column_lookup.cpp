@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "database.h"
+#include "error.h"
 #include "index_numbers.h"
 #include "text_codec.h"
 
@@ -27,25 +28,35 @@ std::string numberKey(double d) {
 std::optional<std::string> equalityKey(const Value& v) {
   using K = Value::Kind;
   switch (v.kind()) {
-    case K::Null: return std::nullopt;
-    case K::Bool: return numberKey(v.asBool() ? -1.0 : 0.0);
-    case K::Int: return numberKey(static_cast<double>(v.asInt()));
-    case K::Currency: return numberKey(static_cast<double>(v.asInt()) / 10000.0);
+    case K::Null:
+      return std::nullopt;
+    case K::Bool:
+      return numberKey(v.asBool() ? -1.0 : 0.0);
+    case K::Int:
+      return numberKey(static_cast<double>(v.asInt()));
+    case K::Currency:
+      return numberKey(static_cast<double>(v.asInt()) / 10000.0);
     case K::Single:
     case K::Double:
-    case K::DateTime: return numberKey(v.asDouble());
-    case K::Decimal: return numberKey(std::strtod(v.asString().c_str(), nullptr));
-    case K::Text: return "t" + foldCase(v.asString());
+    case K::DateTime:
+      return numberKey(v.asDouble());
+    case K::Decimal:
+      return numberKey(std::strtod(v.asString().c_str(), nullptr));
+    case K::Text:
+      return "t" + foldCase(v.asString());
     case K::Bytes:
-    case K::Guid: return "b" + v.asString();
+    case K::Guid:
+      return "b" + v.asString();
   }
   return std::nullopt;
 }
 
 std::optional<int64_t> ColumnLookup::wholeNumber(const Value& v) {
   switch (v.kind()) {
-    case Value::Kind::Int: return v.asInt();
-    case Value::Kind::Bool: return v.asBool() ? -1 : 0;
+    case Value::Kind::Int:
+      return v.asInt();
+    case Value::Kind::Bool:
+      return v.asBool() ? -1 : 0;
     case Value::Kind::Currency:
       if (v.asInt() % 10000 != 0) return std::nullopt;
       return v.asInt() / 10000;
@@ -60,7 +71,8 @@ std::optional<int64_t> ColumnLookup::wholeNumber(const Value& v) {
       }
       return std::nullopt;
     }
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -94,7 +106,8 @@ void sortByValue(std::vector<Entry>& entries) {
 
 }  // namespace
 
-ColumnLookup::ColumnLookup(const Table& table, size_t column) {
+ColumnLookup::ColumnLookup(const Table& table, size_t column)
+    : db_(&table.database()), def_(&table.def()), column_(column) {
   const ColumnType t = table.def().columns.at(column).type();
   whole_numbers_ = t == ColumnType::Byte || t == ColumnType::Integer || t == ColumnType::Long;
   if (!whole_numbers_) {
@@ -108,7 +121,8 @@ ColumnLookup::ColumnLookup(const Table& table, size_t column) {
   if (std::optional<std::vector<IndexNumber>> numbers = readIndexNumbers(table, column)) {
     entries_.reserve(numbers->size());
     for (const IndexNumber& n : *numbers) entries_.push_back({n.value, n.pointer});
-    sortByValue(entries_);  // a descending index, or one whose rows moved pages
+    sortByValue(entries_);  // a descending index
+    from_index_ = true;
     return;
   }
   entries_.reserve(table.def().row_count);
@@ -167,6 +181,13 @@ void ColumnLookup::erase(RowId id, const Value& v) {
         entries_[static_cast<size_t>(e - entries_.data())].pointer = 0;
         return;
       }
+    }
+    if (from_index_) {
+      // The index put the row under another value, or left it out.
+      throwBadFormat(db_->path(), "el índice de la columna '" + def_->columns[column_].name +
+                                      "' de la tabla '" + def_->name +
+                                      "' no coincide con la fila " + std::to_string(id.page) + ":" +
+                                      std::to_string(id.row) + "; repare la base de datos");
     }
     return;
   }

@@ -5,8 +5,12 @@
 // Whole-number columns (the keys tables usually relate by) keep one flat
 // list of (value, row) sorted by value, rows of a value in scan order: no
 // allocation per value, and a question is a binary search. A deleted row
-// stays in the list as an empty row pointer. Other columns use a hash of
-// equalityKey.
+// stays in the list as an empty row pointer. The list comes from the
+// column's own index when the table has one (see index_numbers.h), as
+// Access answers such questions; a row the index puts under another value
+// than the row holds is found out when the row is deleted (the delete then
+// ends in an error naming the file, and its unit of work is taken back).
+// Other columns use a hash of equalityKey.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +24,9 @@
 
 namespace jet {
 
+class Database;
 class Table;
+struct TableDef;
 
 // The key under which equal values meet: numbers of every type by their
 // numeric value (a date by its day count), text without regard to case,
@@ -33,7 +39,9 @@ class ColumnLookup {
 
   // The live rows whose value equals `v`, in the table's scan order.
   std::vector<RowId> find(const Value& v) const;
-  // Forgets a deleted row; `v` is the value it held in the column.
+  // Forgets a deleted row; `v` is the value it held in the column. Throws a
+  // format error when the lookup came from the column's index and the index
+  // did not have the row under that value.
   void erase(RowId id, const Value& v);
 
  private:
@@ -47,7 +55,11 @@ class ColumnLookup {
   // The entries holding `value`.
   std::pair<const Entry*, const Entry*> range(int64_t value) const;
 
+  const Database* db_;
+  const TableDef* def_;
+  size_t column_;
   bool whole_numbers_;
+  bool from_index_ = false;
   std::vector<Entry> entries_;
   std::unordered_map<std::string, std::vector<RowId>> by_key_;
 };

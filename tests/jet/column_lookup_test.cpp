@@ -9,13 +9,19 @@
 
 #include <climits>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/error.h"
+#include "jet/file_creator.h"
 #include "jet/index_numbers.h"
+#include "jet/index_walk.h"
 #include "support/shared_fixtures.h"
 
 namespace {
@@ -101,6 +107,72 @@ TEST(ColumnLookups, AnswerAsAScanWouldAndForgetDeletedRows) {
   EXPECT_GT(from_index, 20u) << "many lookups must come from the columns' own indexes";
   std::printf("%zu columns, %zu out of value order, %zu read from their index (%zu descending)\n",
               columns, unsorted, from_index, descending);
+}
+
+}  // namespace
+
+namespace {
+
+// A lookup built from an index that puts a row under another value than the
+// row holds (a damaged index) answers as the index says, but deleting that
+// row ends in an error naming the file, and nothing changes.
+TEST(ColumnLookups, AnIndexThatDisagreesWithItsRowsIsFoundOutByTheDelete) {
+  const std::filesystem::path dir = testsupport::scratchDir();
+  const std::filesystem::path file = dir / "codes.mdb";
+  {
+    jet::DatabaseCreator db(file.string(), {jet::Version::Jet4});
+    jet::TableDesign t{"cliprod", {}, {}};
+    t.columns = {{"id", jet::ColumnType::Long}, {"codcli", jet::ColumnType::Long}};
+    t.indexes = {{"codcli", {{"codcli"}}}};
+    const size_t table = db.addTable(t);
+    for (int i = 0; i < 50; ++i) db.insert(table, {Value::integer(i), Value::integer(i % 10)});
+    db.finish();
+  }
+  uint32_t leaf = 0;
+  {
+    jet::Database db(file.string());
+    const jet::Table t = db.table("cliprod");
+    EXPECT_EQ(db.lookup(t, 1).find(Value::integer(4)).size(), 5u);
+    leaf =
+        jet::IndexWalker(db.pages(), db.format(), t.def().real_indexes[0].root_page, t.def().page)
+            .firstLeaf();
+  }
+  // The first entry (a row holding 0) now says 4.
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(leaf) * 4096 +
+            static_cast<std::streamoff>(jet::formatFor(jet::Version::Jet4).index_first_entry) + 4);
+    f.put(4);
+  }
+  const std::vector<uint8_t> damaged = [&] {
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+  }();
+  {
+    jet::Database db(file.string(), jet::OpenMode::ReadWrite);
+    const jet::Table t = db.table("cliprod");
+    const std::vector<RowId> fours = db.lookup(t, 1).find(Value::integer(4));
+    ASSERT_EQ(fours.size(), 6u);
+    db.begin();
+    try {
+      for (RowId id : fours) db.deleteRow(t, id);
+      ADD_FAILURE() << "the damaged index went unnoticed";
+    } catch (const jet::JetError& e) {
+      db.rollback();
+      EXPECT_EQ(e.number(), jet::err::kBadFormat);
+      EXPECT_NE(
+          std::string(e.what()).find(
+              "el índice de la columna 'codcli' de la tabla 'cliprod' no coincide con la fila"),
+          std::string::npos)
+          << e.what();
+    }
+  }
+  std::ifstream in(file, std::ios::binary);
+  EXPECT_TRUE(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>()) == damaged)
+      << "the refused delete changed the file";
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
