@@ -1,9 +1,10 @@
 // Splitting node pages that a removal has made too long for one page.
 //
 // A removal can lengthen a node page: an entry that repeats a child's last
-// entry takes the new last, whose text key may be longer, and a node left
-// with its tail alone gains a plain entry. When the page no longer holds its
-// entries, it is split the way Access splits pages: a new page takes the
+// entry takes the new last, whose text key may be longer. (Entries never
+// lose shared prefix bytes: every entry between a page's first and last
+// shares what those two share.) When the page no longer holds its entries,
+// it is split the way Access splits pages: a new page takes the
 // first entries and goes before it on its level, the last of those entries'
 // children becoming the new page's tail, and the parent takes an entry for
 // the new page (the last entry under it) just before the entry for the page
