@@ -123,12 +123,17 @@ struct RawPage {
     const size_t whole = head_size + e.to - e.from;
     const size_t key_size = whole - trailer;
     if (head_size == 0) {
-      // Stored whole: the bytes compare as they lie.
+      // Stored whole: the bytes compare as they lie (keys are short; a loop
+      // costs less than a call).
       const size_t n = std::min(key_size, key.size());
-      if (const int c = n == 0 ? 0 : std::memcmp(tail, key.data(), n); c != 0) return c < 0 ? -1 : 1;
+      for (size_t k = 0; k < n; ++k) {
+        if (tail[k] != key[k]) return tail[k] < key[k] ? -1 : 1;
+      }
       if (key_size != key.size()) return key_size < key.size() ? -1 : 1;
-      const int c = std::memcmp(tail + key_size, pointer, kRowPointerSize);
-      return c < 0 ? -1 : c > 0 ? 1 : 0;
+      for (size_t k = 0; k < kRowPointerSize; ++k) {
+        if (tail[key_size + k] != pointer[k]) return tail[key_size + k] < pointer[k] ? -1 : 1;
+      }
+      return 0;
     }
     auto at = [&](size_t k) { return k < head_size ? head[k] : tail[k - head_size]; };
     const size_t n = std::min(key_size, key.size());
@@ -148,7 +153,11 @@ struct RawPage {
   // empty span at `length` when every entry is below it.
   Span lowerBound(const Format& fmt, const std::vector<uint8_t>& key,
                   const uint8_t (&pointer)[4]) const {
-    size_t lo = 0, hi = length;  // entry boundaries around the entries left
+    return lowerBound(fmt, key, pointer, 0, length);
+  }
+  // The same among the entries between boundaries `lo` and `hi`.
+  Span lowerBound(const Format& fmt, const std::vector<uint8_t>& key, const uint8_t (&pointer)[4],
+                  size_t lo, size_t hi) const {
     Span found{length, length};
     while (lo < hi && !bad) {
       const Span e = around(lo + (hi - lo) / 2);
@@ -162,26 +171,40 @@ struct RawPage {
     return found;
   }
 
-  // The entry equal to the target, looked for first from data byte `at` on
-  // (a few entries), then by a search; an empty span at `length` when the
-  // page does not hold it.
+  // The entry equal to the target, or an empty span at `length` when the
+  // page does not hold it. A target outside the page's first and last
+  // entries is told at once; otherwise the search starts at data byte `at`
+  // (where the last entry removed was) and strides ahead 1, 2, 4... entries
+  // before it halves what is left.
   Span find(const Format& fmt, size_t at, const std::vector<uint8_t>& key,
             const uint8_t (&pointer)[4]) const {
-    constexpr int kSteps = 4;
+    const Span none{length, length};
+    const Span last_entry = last();
+    const int after_last = compare(fmt, last_entry, key, pointer);
+    if (bad || after_last < 0) return none;
+    if (after_last == 0) return last_entry;
+    const Span first_entry = around(0);
+    const int before_first = compare(fmt, first_entry, key, pointer);
+    if (bad || before_first > 0) return none;
+    if (before_first == 0) return first_entry;
+    size_t lo = 0, hi = length;  // entry boundaries around the target
     if (at < length) {
       Span e = around(at);
-      for (int k = 0; k < kSteps; ++k) {
+      for (size_t stride = 1;; stride *= 2) {
         const int c = compare(fmt, e, key, pointer);
-        if (bad) return {length, length};
+        if (bad) return none;
         if (c == 0) return e;
-        if (c > 0 || e.to == length) break;
-        e = Span{e.to, nextSet(e.to + 1)};
+        if (c > 0) {
+          hi = e.from;
+          break;
+        }
+        lo = e.to;
+        for (size_t k = 0; k < stride && e.to < length; ++k) e = Span{e.to, nextSet(e.to + 1)};
+        if (e.from < lo) break;  // no entry left past lo
       }
     }
-    const Span e = lowerBound(fmt, key, pointer);
-    if (bad || e.from == length || compare(fmt, e, key, pointer) != 0 || bad) {
-      return {length, length};
-    }
+    const Span e = lowerBound(fmt, key, pointer, lo, hi);
+    if (bad || e.from == length || compare(fmt, e, key, pointer) != 0 || bad) return none;
     return e;
   }
 

@@ -24,8 +24,7 @@ bool deleteSlot(uint8_t* page, const Format& fmt, uint16_t row) {
   const size_t first_row_byte = slots + 2u * count;
   if (row >= count || first_row_byte > ps) return false;
 
-  // The slot words, read once; the loops below are plain enough for the
-  // compiler to run several slots a step (pages hold a hundred rows and more).
+  // The slot words, read once (pages hold a hundred rows and more).
   constexpr size_t kMaxSlots = 4096 / 2;
   uint16_t raw[kMaxSlots];
   for (size_t i = 0; i < count; ++i) raw[i] = get16(page + slots + 2 * i);
@@ -35,23 +34,29 @@ bool deleteSlot(uint8_t* page, const Format& fmt, uint16_t row) {
   if (start < first_row_byte || start > end || end > ps) return false;
   const size_t n = end - start;
 
-  // The lowest row start on the page: everything from there up to `start` moves up by n.
-  size_t low = start;
-  bool sound = true;
+  // The lowest row start on the page: everything from there up to `start`
+  // moves up by n. (32-bit lanes, so that the compiler can take several
+  // slots a step.)
+  const uint32_t mask = kSlotOffsetMask;
+  const auto first = static_cast<uint32_t>(first_row_byte), last = static_cast<uint32_t>(ps);
+  uint32_t low = static_cast<uint32_t>(start);
+  uint32_t sound = 1;
   for (size_t i = 0; i < count; ++i) {
-    const size_t o = raw[i] & kSlotOffsetMask;
-    sound &= o >= first_row_byte && o <= ps;
+    const uint32_t o = raw[i] & mask;
+    sound &= static_cast<uint32_t>(o >= first) & static_cast<uint32_t>(o <= last);
     low = o < low ? o : low;
   }
   if (!sound) return false;
   if (n > 0) {
     std::memmove(page + low + n, page + low, start - low);
     std::memset(page + low, 0, n);
-    for (size_t i = 0; i < count; ++i) {
-      const size_t o = raw[i] & kSlotOffsetMask;
+    const auto at = static_cast<uint32_t>(start), by = static_cast<uint32_t>(n);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint32_t o = raw[i] & mask;
       // Rows below, and zero-length slots that sat right at the deleted row's start.
-      const bool below = o < start || (o == start && i > row);
-      raw[i] = below ? static_cast<uint16_t>((raw[i] & ~kSlotOffsetMask) | (o + n)) : raw[i];
+      const uint32_t below = static_cast<uint32_t>(o < at) | (static_cast<uint32_t>(o == at) &
+                                                               static_cast<uint32_t>(i > row));
+      raw[i] = static_cast<uint16_t>(below ? ((raw[i] & ~mask) | (o + by)) : raw[i]);
     }
     put16(page + 2, static_cast<uint16_t>(get16(page + 2) + n));
   }
