@@ -1,5 +1,7 @@
 #include "index_delete.h"
 
+#include <algorithm>
+
 #include "error.h"
 #include "index_tree_edit.h"
 
@@ -28,6 +30,17 @@ void IndexEntryRemover::remove(PageSource& pages, const std::vector<Value>& valu
   hint_ = {};
   // A key the encoder cannot build, or one the index stores otherwise: the
   // entry is the one that points at the row.
+  if (!row_leaves_read_) {
+    row_leaves_ = editor.rowLeaves();
+    std::sort(row_leaves_.begin(), row_leaves_.end());
+    row_leaves_read_ = true;
+  }
+  const uint32_t pointer = row.toPointer();
+  const auto at = std::lower_bound(row_leaves_.begin(), row_leaves_.end(),
+                                   std::pair<uint32_t, uint32_t>{pointer, 0});
+  if (at != row_leaves_.end() && at->first == pointer && editor.removeRowFrom(at->second, row)) {
+    return;
+  }
   if (editor.removeRow(row)) return;
   throwBadFormat(pages.path(), "el índice con raíz en la página " +
                                    std::to_string(index_->root_page) + " de la tabla '" +

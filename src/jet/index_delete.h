@@ -40,6 +40,13 @@ class IndexEntryRemover {
   const RealIndex* index_;
   IndexKeyEncoder encoder_;
   LeafHint hint_;
+  // For rows whose entry the key does not find (a key the encoder cannot
+  // build): each row pointer's leaf, sorted by pointer, read once from the
+  // leaves when first needed. Rows are only deleted, so an entry stays in
+  // its leaf until it goes; a leaf that no longer holds it sends the search
+  // along the chain as before.
+  std::vector<std::pair<uint32_t, uint32_t>> row_leaves_;
+  bool row_leaves_read_ = false;
 };
 
 // One removal without anything kept.

@@ -519,6 +519,31 @@ bool IndexTreeEditor::removeRow(RowId row) {
   return false;
 }
 
+bool IndexTreeEditor::removeRowFrom(uint32_t leaf, RowId row) {
+  if (leaf == 0 || leaf >= pages_->pageCount() || pages_->page(leaf).u8(0) != kIndexLeafPage) {
+    return false;
+  }
+  const IndexPage& p = load(leaf);
+  for (size_t i = 0; i < p.entries.size(); ++i) {
+    if (p.entries[i].row != row) continue;
+    std::vector<Step> path;
+    if (!pathTo(leaf, p.entries[i], path)) break;  // not this index's leaf
+    removeAt(path, leaf, i);
+    write();
+    return true;
+  }
+  loaded_.clear();
+  return false;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> IndexTreeEditor::rowLeaves() {
+  std::vector<std::pair<uint32_t, uint32_t>> out;
+  walker_.forEachLeaf([&](const IndexPage& p) {
+    for (const IndexEntry& e : p.entries) out.emplace_back(e.row.toPointer(), p.number);
+  });
+  return out;
+}
+
 void IndexTreeEditor::removeAt(std::vector<Step>& path, uint32_t leaf, size_t position) {
   IndexPage& p = load(leaf);
   const bool was_last = position + 1 == p.entries.size();

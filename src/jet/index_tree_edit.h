@@ -59,6 +59,11 @@ class IndexTreeEditor {
   // Removes the leaf entry that points at `row`, found along the leaf chain.
   // Returns false, changing nothing, when there is none.
   bool removeRow(RowId row);
+  // The same, looking only in `leaf`; false, changing nothing, when that
+  // page is no leaf of this index or holds no entry for the row.
+  bool removeRowFrom(uint32_t leaf, RowId row);
+  // Every leaf entry's row pointer with its leaf, in the leaf chain's order.
+  std::vector<std::pair<uint32_t, uint32_t>> rowLeaves();
 
   // The pages freed so far by this editor.
   const std::vector<uint32_t>& freedPages() const { return freed_; }

@@ -21,6 +21,7 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"
+#include "jet/file_creator.h"
 #include "jet/format.h"
 #include "jet/index_delete.h"
 #include "jet/index_key.h"
@@ -428,6 +429,31 @@ TEST_P(TreeEdits, EntryIsFoundByItsRowWhenTheKeyIsUnknown) {
   expectSound(f, t.root, t.entries, pages, "found by row");
 }
 
+// Rows found by their pointer in the leaf a row-to-leaf list names: the
+// list read once stays good while entries go (they never change leaves), a
+// leaf that does not hold the row changes nothing.
+TEST_P(TreeEdits, RowsAreFoundInTheLeafTheirListNames) {
+  TreeFile f(GetParam(), 128);
+  std::vector<jet::IndexEntry> entries = longEntries(160);
+  const uint32_t root = f.build(entries, 4, 3, true);
+  const std::set<uint32_t> pages = treePages(f, root);
+  jet::IndexTreeEditor ed(f.pages(), f.fmt(), root, kOwner, f.map());
+  const std::vector<std::pair<uint32_t, uint32_t>> list = ed.rowLeaves();
+  ASSERT_EQ(list.size(), entries.size());
+  std::map<uint32_t, uint32_t> leaf_of(list.begin(), list.end());
+  const uint32_t some_leaf = leaf_of.at(entries[0].row.toPointer());
+  EXPECT_FALSE(ed.removeRowFrom(some_leaf, entries[100].row)) << "not in that leaf";
+  EXPECT_FALSE(ed.removeRowFrom(root, entries[100].row)) << "no leaf";
+  std::mt19937 rng(5);
+  while (!entries.empty()) {
+    const size_t i = std::uniform_int_distribution<size_t>(0, entries.size() - 1)(rng);
+    ASSERT_TRUE(ed.removeRowFrom(leaf_of.at(entries[i].row.toPointer()), entries[i].row));
+    entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(i));
+    expectSound(f, root, entries, pages, std::to_string(entries.size()) + " left");
+    if (HasFailure()) return;
+  }
+}
+
 TEST_P(TreeEdits, MissingEntryChangesNothing) {
   TreeFile f(GetParam(), 16);
   ThreeLevels t;
@@ -811,6 +837,71 @@ TEST_F(RealIndexDelete, KeyedEntryGoesFromEveryIndexOfAMultiLevelTable) {
   }
   EXPECT_GT(multi_level, 0u);
   src->rollbackUnit();
+}
+
+
+// A text index in a sort order the key encoder does not know: no key can be
+// built, so each row's entry is found by its pointer, in the leaf a list
+// read once from the index names. Deleting every other row leaves each
+// index with exactly the entries of the rows left, in a sound tree.
+TEST(UnknownSortOrder, EntriesAreFoundByTheirRowsLeaf) {
+  const fs::path dir = testsupport::scratchDir();
+  const fs::path file = dir / "nombres.mdb";
+  {
+    jet::DatabaseCreator db(file.string(), {jet::Version::Jet4});
+    jet::TableDesign t{"nombres", {}, {}};
+    t.columns = {{"id", jet::ColumnType::Long}, {"nombre", jet::ColumnType::Text, 100}};
+    t.indexes = {{"PrimaryKey", {{"id"}}, true}, {"nombre", {{"nombre"}}}};
+    const size_t table = db.addTable(t);
+    std::mt19937 rng(3);
+    for (int i = 0; i < 1500; ++i) {
+      std::string name(std::uniform_int_distribution<size_t>(1, 60)(rng), 'a');
+      for (char& c : name) c = static_cast<char>('a' + std::uniform_int_distribution<int>(0, 25)(rng));
+      db.insert(table, {jet::Value::integer(i), jet::Value::text(name)});
+    }
+    db.finish();
+  }
+  // The name column's sort order becomes Spanish (traditional), 1034.
+  {
+    jet::Database db(file.string());
+    const jet::Table t = db.table("nombres");
+    const jet::Format& fmt = db.format();
+    const size_t at = t.def().page * fmt.page_size + fmt.tdef_header_end +
+                      t.def().real_indexes.size() * fmt.real_count_entry + fmt.col_size +
+                      fmt.col_sort_lcid;
+    std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(static_cast<std::streamoff>(at));
+    out.put(static_cast<char>(1034 & 0xFF));
+    out.put(static_cast<char>(1034 >> 8));
+  }
+  std::set<uint32_t> left;
+  {
+    jet::Database db(file.string(), jet::OpenMode::ReadWrite);
+    const jet::Table t = db.table("nombres");
+    ASSERT_EQ(t.def().columns[1].sort_lcid, 1034);
+    db.begin();
+    for (jet::RowId id : t.rowIds()) {
+      if (t.read(id, 0).asInt() % 2) {
+        db.deleteRow(t, id);
+      } else {
+        left.insert(id.toPointer());
+      }
+    }
+    db.commit();
+  }
+  jet::Database db(file.string());
+  const jet::Table t = db.table("nombres");
+  EXPECT_EQ(t.rowIds().size(), 750u);
+  for (const jet::RealIndex& index : t.def().real_indexes) {
+    const deltest::TreeShape shape =
+        deltest::checkTreeShape(db.pages(), db.format(), index.root_page, t.def().page, true);
+    for (const std::string& p : shape.problems) ADD_FAILURE() << p;
+    std::set<uint32_t> rows;
+    for (const jet::IndexEntry& e : shape.entries) rows.insert(e.row.toPointer());
+    EXPECT_EQ(rows, left);
+    EXPECT_EQ(shape.entries.size(), left.size());
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace
