@@ -8,6 +8,7 @@
 #include "checker_context.h"
 #include "column_lookup.h"
 #include "error.h"
+#include "usage_map.h"
 #include "relationships.h"
 
 namespace jet {
@@ -29,9 +30,6 @@ namespace check {
 namespace {
 
 constexpr size_t kMaxProblemsPerStructure = 100;
-constexpr uint8_t kInlineMap = 0x00;
-constexpr uint8_t kReferenceMap = 0x01;
-constexpr uint8_t kMapPage = 0x05;
 constexpr uint32_t kGlobalMapPage = 1;
 
 void addBits(ByteView bits, uint64_t first_page, uint32_t page_count, MapContents& out) {

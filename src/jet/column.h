@@ -61,6 +61,11 @@ struct Column {
            (type() == ColumnType::Guid && (flags & kAutoGuidFlag));
   }
   bool isLongValue() const { return type() == ColumnType::Memo || type() == ColumnType::Ole; }
+  // Byte, Integer or Long: the types rows are usually related by.
+  bool isWholeNumber() const {
+    return type() == ColumnType::Byte || type() == ColumnType::Integer ||
+           type() == ColumnType::Long;
+  }
 };
 
 }  // namespace jet

@@ -108,8 +108,7 @@ void sortByValue(std::vector<Entry>& entries) {
 
 ColumnLookup::ColumnLookup(const Table& table, size_t column)
     : db_(&table.database()), def_(&table.def()), column_(column) {
-  const ColumnType t = table.def().columns.at(column).type();
-  whole_numbers_ = t == ColumnType::Byte || t == ColumnType::Integer || t == ColumnType::Long;
+  whole_numbers_ = table.def().columns.at(column).isWholeNumber();
   if (!whole_numbers_) {
     table.scan([&](RowId id) {
       const Value v = table.read(id, column);

@@ -153,32 +153,6 @@ void Database::deleteRow(const Table& table, RowId id) {
   if (own_unit) commit();
 }
 
-namespace {
-
-// The long-value rows a memo or OLE field keeps outside the row.
-std::vector<RowId> longValueRows(const PageSource& src, const Format& fmt, ByteView field) {
-  std::vector<RowId> rows;
-  if (field.size() < kLongValueHeader) return rows;
-  const uint8_t kind = static_cast<uint8_t>((field.u32(0) >> 24) & 0xC0);
-  uint32_t next = field.u32(4);
-  if (kind == kLongValueSingleRow) {
-    if (next != 0) rows.push_back(RowId::fromPointer(next));
-  } else if (kind == kLongValueChain) {
-    while (next != 0) {
-      RowId id = RowId::fromPointer(next);
-      for (RowId seen : rows) {
-        if (seen == id) throwBadFormat(src.path(), "la cadena de un valor largo forma un ciclo");
-      }
-      rows.push_back(id);
-      ByteView row = rowAt(src, fmt, id);
-      next = row.size() >= 4 ? row.u32(0) : 0;
-    }
-  }
-  return rows;
-}
-
-}  // namespace
-
 void Database::deleteOne(const TableDef& def, RowId id) {
   Table table(*this, def);
   const Format& fmt = *format_;

@@ -11,11 +11,6 @@ namespace jet {
 
 namespace {
 
-constexpr uint8_t kFlagAsc = 0x7F;
-constexpr uint8_t kFlagDesc = 0x80;
-constexpr uint8_t kNullAsc = 0x00;
-constexpr uint8_t kNullDesc = 0xFF;
-
 constexpr uint16_t kWindows1252 = 1252;
 
 // Text indexes look at the first 255 characters only.

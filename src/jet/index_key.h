@@ -33,6 +33,13 @@ struct SortOrder {
 
 inline constexpr uint16_t kGeneralSortLcid = 1033;
 
+// The byte each column's part of a key starts with: a value, or null, in an
+// ascending or descending index column.
+inline constexpr uint8_t kFlagAsc = 0x7F;
+inline constexpr uint8_t kFlagDesc = 0x80;
+inline constexpr uint8_t kNullAsc = 0x00;
+inline constexpr uint8_t kNullDesc = 0xFF;
+
 // What an attempt to build a key produced.
 struct KeyResult {
   std::vector<uint8_t> bytes;

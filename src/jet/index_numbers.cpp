@@ -1,20 +1,19 @@
 #include "index_numbers.h"
 
-#include <bit>
 #include <cstring>
 #include <unordered_set>
 
 #include "error.h"
+#include "index_key.h"
+#include "index_page.h"
+#include "index_page_view.h"
 #include "index_walk.h"
 
 namespace jet {
 
 namespace {
 
-constexpr uint8_t kLeafPage = 0x04;
-constexpr size_t kRowPointerSize = 4;
-constexpr uint8_t kAscending = 0x7F, kDescending = 0x80;  // flags of a value
-constexpr uint8_t kNullAscending = 0x00, kNullDescending = 0xFF;
+constexpr size_t kRowPointerSize = IndexPageView::kRowPointerSize;
 
 size_t valueWidth(ColumnType t) {
   switch (t) {
@@ -30,41 +29,27 @@ size_t valueWidth(ColumnType t) {
 }
 
 // One leaf's entries, appended to `out`; false when the page is unusual.
-bool readLeaf(ByteView page, const Format& fmt, size_t width, bool signed_value, bool ascending,
-              std::vector<IndexNumber>& out, size_t& nulls) {
-  const size_t room = fmt.page_size - fmt.index_first_entry;
-  const size_t free_space = page.u16(2);
-  if (free_space > room) return false;
-  const size_t length = room - free_space;
-  const size_t prefix = fmt.index_prefix_len_size == 1 ? page.u8(fmt.index_prefix_len)
-                                                       : page.u16(fmt.index_prefix_len);
-  if (length / 8 + 1 > fmt.index_first_entry - fmt.index_bitmap) return false;
-  const uint8_t* bitmap = page.data() + fmt.index_bitmap;
-  const uint8_t* data = page.data() + fmt.index_first_entry;
+bool readLeaf(const IndexPageView& page, const Format& fmt, size_t width, bool signed_value,
+              bool ascending, std::vector<IndexNumber>& out, size_t& nulls) {
   const size_t whole_value = 1 + width + kRowPointerSize;
   const size_t whole_null = 1 + kRowPointerSize;
-  if (prefix >= whole_value) return false;
+  if (page.prefix >= whole_value) return false;
+  const uint8_t* data = page.bytes + fmt.index_first_entry;
   uint8_t entry[16];
-  size_t start = 0;
-  for (size_t byte = 0; byte <= length / 8; ++byte) {
-    for (uint8_t bits = bitmap[byte]; bits != 0; bits &= static_cast<uint8_t>(bits - 1)) {
-      const size_t end = byte * 8 + static_cast<size_t>(std::countr_zero(bits));
-      if (end > length || end <= start) return false;
-      // The prefix comes from the first entry; later ones store the rest.
-      const size_t head = start == 0 ? 0 : prefix;
-      const size_t size = head + end - start;
-      if (size != whole_value && size != whole_null) return false;
-      if (start == 0 && end < prefix) return false;
-      std::memcpy(entry, data, head);
-      std::memcpy(entry + head, data + start, end - start);
-      start = end;
-      const uint8_t flag = entry[0];
-      if (size == whole_null) {
-        if (flag != (ascending ? kNullAscending : kNullDescending)) return false;
-        ++nulls;
-        continue;
-      }
-      if (flag != (ascending ? kAscending : kDescending)) return false;
+  for (IndexPageView::Span e = page.around(0);; e = {e.to, page.nextSet(e.to + 1)}) {
+    if (!page.valid(e)) return false;
+    // The prefix comes from the first entry; later ones store the rest.
+    const size_t head = e.from == 0 ? 0 : page.prefix;
+    const size_t size = head + e.to - e.from;
+    if (size != whole_value && size != whole_null) return false;
+    std::memcpy(entry, data, head);
+    std::memcpy(entry + head, data + e.from, e.to - e.from);
+    const uint8_t flag = entry[0];
+    if (size == whole_null) {
+      if (flag != (ascending ? kNullAsc : kNullDesc)) return false;
+      ++nulls;
+    } else {
+      if (flag != (ascending ? kFlagAsc : kFlagDesc)) return false;
       uint32_t bits_value = 0;
       for (size_t k = 0; k < width; ++k) {
         const uint8_t b = ascending ? entry[1 + k] : static_cast<uint8_t>(~entry[1 + k]);
@@ -80,8 +65,8 @@ bool readLeaf(ByteView page, const Format& fmt, size_t width, bool signed_value,
       const uint32_t pointer = uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
       out.push_back({value, pointer << 8 | p[3]});
     }
+    if (e.to == page.length) return true;
   }
-  return start == length;
 }
 
 }  // namespace
@@ -106,13 +91,15 @@ std::optional<std::vector<IndexNumber>> readIndexNumbers(const Table& table, siz
     std::unordered_set<uint32_t> seen;
     for (uint32_t n = IndexWalker(src, fmt, index->root_page, def.page).firstLeaf(); n != 0;) {
       if (n >= src.pageCount() || !seen.insert(n).second) return std::nullopt;
-      ByteView page = src.page(n);
-      if (page.u8(0) != kLeafPage || page.u32(4) != def.page) return std::nullopt;
-      if (!readLeaf(page, fmt, width, c.type() != ColumnType::Byte, index->columns[0].ascending,
-                    out, nulls)) {
+      const IndexPageView page(src, fmt, n, def.page);
+      const ByteView bytes = src.page(n);
+      const bool empty = bytes.u16(2) == fmt.page_size - fmt.index_first_entry;
+      if (bytes.u8(0) != kIndexLeafPage || bytes.u32(4) != def.page) return std::nullopt;
+      if (!empty && (!page.ok || !readLeaf(page, fmt, width, c.type() != ColumnType::Byte,
+                                           index->columns[0].ascending, out, nulls))) {
         return std::nullopt;
       }
-      n = page.u32(fmt.index_next);
+      n = bytes.u32(fmt.index_next);
     }
   } catch (const JetError&) {
     return std::nullopt;  // the rows will tell

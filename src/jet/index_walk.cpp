@@ -36,27 +36,20 @@ uint32_t IndexWalker::childToFollow(const IndexPage& node, bool first) const {
   return child;
 }
 
-uint32_t IndexWalker::firstLeaf() const {
+uint32_t IndexWalker::edgeLeaf(bool first) const {
   std::unordered_set<uint32_t> seen;
   uint32_t n = root_;
   for (;;) {
     if (!seen.insert(n).second) fail("forma un ciclo en la página " + std::to_string(n));
     IndexPage p = page(n);
     if (p.leaf) return n;
-    n = childToFollow(p, true);
+    n = childToFollow(p, first);
   }
 }
 
-uint32_t IndexWalker::lastLeaf() const {
-  std::unordered_set<uint32_t> seen;
-  uint32_t n = root_;
-  for (;;) {
-    if (!seen.insert(n).second) fail("forma un ciclo en la página " + std::to_string(n));
-    IndexPage p = page(n);
-    if (p.leaf) return n;
-    n = childToFollow(p, false);
-  }
-}
+uint32_t IndexWalker::firstLeaf() const { return edgeLeaf(true); }
+
+uint32_t IndexWalker::lastLeaf() const { return edgeLeaf(false); }
 
 uint32_t IndexWalker::leafFor(const IndexEntry& target) const {
   std::unordered_set<uint32_t> seen;

@@ -55,6 +55,8 @@ class IndexWalker {
 
  private:
   uint32_t childToFollow(const IndexPage& node, bool first) const;
+  // The first or last leaf, down the first or last child of each node.
+  uint32_t edgeLeaf(bool first) const;
   [[noreturn]] void fail(const std::string& reason) const;
 
   const PageSource* src_;

@@ -1,5 +1,6 @@
 #include "long_value.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "data_page.h"
@@ -49,6 +50,27 @@ std::string readLongValue(const PageSource& src, const Format& fmt, ByteView fie
     throwBadFormat(src.path(), "valor largo de tipo desconocido");
   }
   return out;
+}
+
+std::vector<RowId> longValueRows(const PageSource& src, const Format& fmt, ByteView field) {
+  std::vector<RowId> rows;
+  if (field.size() < kLongValueHeader) return rows;
+  const uint8_t kind = static_cast<uint8_t>((field.u32(0) >> 24) & 0xC0);
+  uint32_t next = field.u32(4);
+  if (kind == kLongValueSingleRow) {
+    if (next != 0) rows.push_back(RowId::fromPointer(next));
+  } else if (kind == kLongValueChain) {
+    while (next != 0) {
+      const RowId id = RowId::fromPointer(next);
+      if (std::find(rows.begin(), rows.end(), id) != rows.end()) {
+        throwBadFormat(src.path(), "la cadena de un valor largo forma un ciclo");
+      }
+      rows.push_back(id);
+      ByteView row = rowAt(src, fmt, id);
+      next = row.size() >= 4 ? row.u32(0) : 0;
+    }
+  }
+  return rows;
 }
 
 }  // namespace jet

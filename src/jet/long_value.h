@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "bytes.h"
+#include "data_page.h"
 #include "format.h"
 #include "page_source.h"
 
@@ -19,5 +21,10 @@ inline constexpr uint8_t kLongValueChain = 0x00;
 // Throws a format error naming the file when it points outside the file,
 // loops or ends early.
 std::string readLongValue(const PageSource& src, const Format& fmt, ByteView field);
+
+// The long-value rows the reference `field` keeps outside the row (none for
+// an inline value), in chain order. Throws a format error naming the file
+// when the chain loops.
+std::vector<RowId> longValueRows(const PageSource& src, const Format& fmt, ByteView field);
 
 }  // namespace jet

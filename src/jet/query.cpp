@@ -78,11 +78,6 @@ BoundQuery bind(const Query& query, const Database& db) {
 
 namespace {
 
-bool wholeNumberColumn(const Column& c) {
-  const ColumnType t = c.type();
-  return t == ColumnType::Byte || t == ColumnType::Integer || t == ColumnType::Long;
-}
-
 // `SELECT * FROM t WHERE c = n` on a whole-number column, bound straight
 // from the text to the tree the parser and bind would give it. Empty when
 // the text has another shape, or names what the general way must report.
@@ -93,7 +88,7 @@ std::optional<BoundQuery> bindSimpleEquality(const Database& db, std::string_vie
   if (!entry) return std::nullopt;
   Table table(db, db.tableDefAt(entry->tdefPage(), entry->name));
   const std::optional<size_t> column = table.def().findColumn(m->column);
-  if (!column || !wholeNumberColumn(table.def().columns[*column])) return std::nullopt;
+  if (!column || !table.def().columns[*column].isWholeNumber()) return std::nullopt;
 
   auto where = std::make_unique<Expr>();
   where->kind = Expr::Kind::Compare;
@@ -134,8 +129,7 @@ namespace {
 // Whether the column's lookup answers `column = value` exactly as the
 // condition would: whole-number columns against a whole number.
 bool lookupAnswers(const Column& c, const Value& v) {
-  const ColumnType t = c.type();
-  if (t != ColumnType::Byte && t != ColumnType::Integer && t != ColumnType::Long) return false;
+  if (!c.isWholeNumber()) return false;
   if (v.kind() == Value::Kind::Int) return true;
   if (v.kind() == Value::Kind::Double) {
     double d = v.asDouble();

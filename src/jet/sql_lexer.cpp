@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "error.h"
+#include "text_codec.h"
 #include "value.h"
 
 namespace jet::sql {
@@ -214,6 +215,15 @@ std::vector<Token> tokenize(std::string_view q) {
     out.push_back(std::move(t));
     i = end;
   }
+}
+
+bool isReservedWord(std::string_view name) {
+  static constexpr std::string_view kReserved[] = {"SELECT", "FROM", "WHERE", "AND",  "OR",
+                                                   "NOT",    "IS",   "NULL",  "TRUE", "FALSE"};
+  for (std::string_view word : kReserved) {
+    if (equalsIgnoreCase(name, word)) return true;
+  }
+  return false;
 }
 
 }  // namespace jet::sql

@@ -45,6 +45,10 @@ struct Token {
 
 std::vector<Token> tokenize(std::string_view query);
 
+// Whether a bare name is one of the words the dialect keeps for itself
+// (SELECT, FROM, WHERE, AND, OR, NOT, IS, NULL, TRUE, FALSE), in any case.
+bool isReservedWord(std::string_view name);
+
 // The body of a #date# literal, month first: m-d-yyyy or m/d/yyyy (one- or
 // two-digit month and day) or yyyy-mm-dd, optionally followed by a 24-hour
 // time h:mm or h:mm:ss. Days since 1899-12-30; nothing when the text is no

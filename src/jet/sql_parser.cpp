@@ -19,16 +19,6 @@ using sql::Operand;
 using sql::Token;
 using Kind = Token::Kind;
 
-constexpr const char* kReserved[] = {"SELECT", "FROM", "WHERE", "AND",  "OR",
-                                     "NOT",    "IS",   "NULL",  "TRUE", "FALSE"};
-
-bool isReserved(std::string_view name) {
-  for (const char* word : kReserved) {
-    if (equalsIgnoreCase(name, word)) return true;
-  }
-  return false;
-}
-
 std::string_view trimSpaces(std::string_view s) {
   const char* kSpaces = " \t\r\n";
   const size_t first = s.find_first_not_of(kSpaces);
@@ -114,7 +104,7 @@ class Parser {
     return t.kind == Kind::Name && equalsIgnoreCase(t.value, word);
   }
   static bool isName(const Token& t) {
-    return t.kind == Kind::Bracketed || (t.kind == Kind::Name && !isReserved(t.value));
+    return t.kind == Kind::Bracketed || (t.kind == Kind::Name && !sql::isReservedWord(t.value));
   }
 
   void expectKeyword(const char* word) {

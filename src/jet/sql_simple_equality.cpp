@@ -1,13 +1,12 @@
 #include "sql_simple_equality.h"
 
+#include "sql_lexer.h"
 #include "text_codec.h"
 
 namespace jet::sql {
 
 namespace {
 
-constexpr std::string_view kReserved[] = {"SELECT", "FROM", "WHERE", "AND",  "OR",
-                                          "NOT",    "IS",   "NULL",  "TRUE", "FALSE"};
 constexpr size_t kMaxDigits = 18;  // any such number fits an int64_t
 
 bool isSpace(char c) {
@@ -66,13 +65,6 @@ class Cursor {
   size_t i_ = 0;
 };
 
-bool isReserved(std::string_view name) {
-  for (std::string_view word : kReserved) {
-    if (equalsIgnoreCase(name, word)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::optional<SimpleEquality> matchSimpleEquality(std::string_view text) {
@@ -88,11 +80,11 @@ std::optional<SimpleEquality> matchSimpleEquality(std::string_view text) {
   c.spaces();
   if (!c.keyword("FROM") || !c.spaces()) return std::nullopt;
   out.table = c.name();
-  if (out.table.empty() || isReserved(out.table) || !c.spaces()) return std::nullopt;
+  if (out.table.empty() || isReservedWord(out.table) || !c.spaces()) return std::nullopt;
   if (!c.keyword("WHERE") || !c.spaces()) return std::nullopt;
   out.column_offset = c.at();
   out.column = c.name();
-  if (out.column.empty() || isReserved(out.column)) return std::nullopt;
+  if (out.column.empty() || isReservedWord(out.column)) return std::nullopt;
   c.spaces();
   if (!c.symbol('=')) return std::nullopt;
   c.spaces();

@@ -7,10 +7,6 @@ namespace jet {
 
 namespace {
 
-constexpr uint8_t kInlineMap = 0x00;
-constexpr uint8_t kReferenceMap = 0x01;
-constexpr uint8_t kMapPage = 0x05;
-
 void addBits(const PageSource& src, ByteView bits, uint64_t first_page, PagesBeyondFile beyond,
              std::vector<uint32_t>& out) {
   for (size_t i = 0; i < bits.size(); ++i) {

@@ -4,16 +4,11 @@
 
 #include "data_page.h"
 #include "error.h"
+#include "usage_map.h"
 
 namespace jet {
 
 namespace {
-
-constexpr uint8_t kInlineMap = 0x00;
-constexpr uint8_t kReferenceMap = 0x01;
-constexpr size_t kInlineHeader = 5;  // type and start page
-constexpr size_t kMapPageHeader = 4;
-constexpr uint8_t kMapPage = 0x05;
 
 // Where one page's bit lives: the page holding it, the byte, the bit.
 struct BitPlace {
@@ -34,12 +29,12 @@ std::optional<BitPlace> locate(const PageSource& src, const Format& fmt, uint32_
   try {
     const uint8_t type = row.u8(0);
     if (type == kInlineMap) {
-      if (row.size() < kInlineHeader) throwBadFormat(src.path(), where + " está incompleto");
+      if (row.size() < kInlineMapHeader) throwBadFormat(src.path(), where + " está incompleto");
       const uint32_t start = row.u32(1);
       if (page < start) return std::nullopt;
       const uint64_t bit = page - start;
-      if (bit >= (row.size() - kInlineHeader) * 8) return std::nullopt;
-      return BitPlace{id.page, row_offset + kInlineHeader + bit / 8,
+      if (bit >= (row.size() - kInlineMapHeader) * 8) return std::nullopt;
+      return BitPlace{id.page, row_offset + kInlineMapHeader + bit / 8,
                       static_cast<uint8_t>(1u << (bit % 8))};
     }
     if (type == kReferenceMap) {

@@ -4,15 +4,11 @@
 #include <stdexcept>
 
 #include "creator_util.h"
+#include "usage_map.h"
 
 namespace jet {
 
 namespace {
-
-constexpr uint8_t kInline = 0x00;
-constexpr uint8_t kReference = 0x01;
-constexpr size_t kInlineHeader = 5;  // type and start page
-constexpr size_t kMapPageHeader = 4;
 
 void setBit(uint8_t* bits, size_t i) {
   bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
@@ -36,7 +32,7 @@ size_t usageMapRowSize(const Format& fmt) {
 }
 
 size_t inlineMapCapacity(const Format& fmt) {
-  return (usageMapRowSize(fmt) - kInlineHeader) * 8;
+  return (usageMapRowSize(fmt) - kInlineMapHeader) * 8;
 }
 
 size_t mapPageCapacity(const Format& fmt) {
@@ -52,13 +48,13 @@ UsageMapImage buildUsageMap(const Format& fmt, std::vector<uint32_t> pages,
   uint32_t start = 0;
   if (!pages.empty() && pages.back() >= window) start = pages.front() & ~7u;
   if (pages.empty() || pages.back() - start < window) {
-    img.row[0] = kInline;
+    img.row[0] = kInlineMap;
     putU32(img.row.data() + 1, start);
-    for (uint32_t p : pages) setBit(img.row.data() + kInlineHeader, p - start);
+    for (uint32_t p : pages) setBit(img.row.data() + kInlineMapHeader, p - start);
     return img;
   }
 
-  img.row[0] = kReference;
+  img.row[0] = kReferenceMap;
   const size_t per_page = mapPageCapacity(fmt);
   const size_t slots = referenceSlots(fmt);
   if (pages.back() / per_page >= slots) {
@@ -79,12 +75,12 @@ UsageMapImage buildUsageMap(const Format& fmt, std::vector<uint32_t> pages,
 }
 
 std::vector<uint8_t> inlineGlobalMap(const Format& fmt, uint32_t page_count, size_t max_row_size) {
-  size_t bytes = std::max<size_t>(usageMapRowSize(fmt) - kInlineHeader, (page_count + 7) / 8);
+  size_t bytes = std::max<size_t>(usageMapRowSize(fmt) - kInlineMapHeader, (page_count + 7) / 8);
   bytes = (bytes + 3) / 4 * 4;
-  if (kInlineHeader + bytes > max_row_size) return {};
-  std::vector<uint8_t> row(kInlineHeader + bytes, 0);
-  row[0] = kInline;
-  for (size_t p = page_count; p < bytes * 8; ++p) setBit(row.data() + kInlineHeader, p);
+  if (kInlineMapHeader + bytes > max_row_size) return {};
+  std::vector<uint8_t> row(kInlineMapHeader + bytes, 0);
+  row[0] = kInlineMap;
+  for (size_t p = page_count; p < bytes * 8; ++p) setBit(row.data() + kInlineMapHeader, p);
   return row;
 }
 
@@ -101,7 +97,7 @@ UsageMapImage referenceGlobalMap(const Format& fmt, uint32_t page_count,
   }
   UsageMapImage img;
   img.row.assign(usageMapRowSize(fmt), 0);
-  img.row[0] = kReference;
+  img.row[0] = kReferenceMap;
   for (size_t k = 0; k < map_pages.size(); ++k) {
     std::vector<uint8_t> page = newMapPage(fmt);
     for (size_t j = 0; j < per_page; ++j) {

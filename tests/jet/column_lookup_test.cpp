@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,6 +21,7 @@
 #include "jet/file_creator.h"
 #include "jet/index_numbers.h"
 #include "jet/index_walk.h"
+#include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 
 namespace {
@@ -144,11 +144,7 @@ TEST(ColumnLookups, AnIndexThatDisagreesWithItsRowsIsFoundOutByTheDelete) {
             static_cast<std::streamoff>(jet::formatFor(jet::Version::Jet4).index_first_entry) + 4);
     f.put(4);
   }
-  const std::vector<uint8_t> damaged = [&] {
-    std::ifstream in(file, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-  }();
+  const std::vector<uint8_t> damaged = readertest::readFile(file);
   {
     jet::Database db(file.string(), jet::OpenMode::ReadWrite);
     const jet::Table t = db.table("cliprod");
@@ -168,10 +164,7 @@ TEST(ColumnLookups, AnIndexThatDisagreesWithItsRowsIsFoundOutByTheDelete) {
           << e.what();
     }
   }
-  std::ifstream in(file, std::ios::binary);
-  EXPECT_TRUE(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>()) == damaged)
-      << "the refused delete changed the file";
+  EXPECT_TRUE(readertest::readFile(file) == damaged) << "the refused delete changed the file";
   std::filesystem::remove_all(dir);
 }
 

@@ -6,8 +6,6 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -16,23 +14,12 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/usage_map.h"
+#include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<uint8_t> bytesOf(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const fs::path& p, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
 
 // The pages of every index tree of the user tables, with the table's name.
 std::vector<std::pair<uint32_t, std::string>> indexPages(const fs::path& file) {
@@ -67,7 +54,7 @@ TEST_P(DamagedIndexDelete, EndsInTheEnginesErrorWithTheFileUntouched) {
   const DamageRun run = GetParam();
   fs::copy_file(testsupport::fixture(run.file), file);
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-  const std::vector<uint8_t> pristine = bytesOf(file);
+  const std::vector<uint8_t> pristine = readertest::readFile(file);
   const std::vector<std::pair<uint32_t, std::string>> targets = indexPages(file);
   ASSERT_FALSE(targets.empty());
   const size_t page_size = jet::Database(file.string()).format().page_size;
@@ -83,7 +70,7 @@ TEST_P(DamagedIndexDelete, EndsInTheEnginesErrorWithTheFileUntouched) {
       const size_t in_page = pick(2) ? pick(32) : pick(page_size);
       damaged[page * page_size + in_page] ^= static_cast<uint8_t>(1 + pick(255));
     }
-    writeBytes(file, damaged);
+    readertest::writeFile(file, damaged);
     SCOPED_TRACE("round " + std::to_string(round) + ", page " + std::to_string(page));
 
     bool failed = false;
@@ -108,7 +95,7 @@ TEST_P(DamagedIndexDelete, EndsInTheEnginesErrorWithTheFileUntouched) {
     }
     if (failed) {
       ++refused;
-      EXPECT_TRUE(bytesOf(file) == damaged) << "a refused delete changed the file";
+      EXPECT_TRUE(readertest::readFile(file) == damaged) << "a refused delete changed the file";
     }
     fs::remove(file.string() + "-journal");
   }

@@ -546,6 +546,27 @@ TEST_P(TreeEdits, InPlaceRemovalsMatchThePageWriter) {
   }
 }
 
+// Leaves of two entries each: a 250-byte key, then a 100-byte one. When a
+// leaf's last entry goes, the entry that repeats it in the parent takes the
+// one before it and grows by 150 bytes.
+std::vector<jet::IndexEntry> longThenShort(size_t leaves) {
+  std::vector<jet::IndexEntry> entries;
+  for (uint32_t j = 0; j < leaves; ++j) {
+    for (uint8_t second : {0, 1}) {
+      std::vector<uint8_t> key{static_cast<uint8_t>(j >> 8), static_cast<uint8_t>(j), second};
+      key.resize(second == 0 ? 250 : 100, 0x41);
+      entries.push_back(entry(std::move(key), 500 + j, second));
+    }
+  }
+  return entries;
+}
+
+// Children of a node page filled with as many 100-byte entries as it holds
+// (the last child being the tail).
+size_t childrenOfAFullNode(const jet::Format& fmt) {
+  return jet::indexPageCapacity(fmt) / (100 + 8) + 1;
+}
+
 // A node page as full as its entries allow, whose entry for a leaf takes the
 // leaf's new last entry, 150 bytes longer, when the old last goes: the page
 // no longer holds its entries and is split. Two shapes: the full node under
@@ -555,21 +576,11 @@ TEST_P(TreeEdits, InPlaceRemovalsMatchThePageWriter) {
 // More removals then run on the grown tree.
 TEST_P(TreeEdits, NodePagesGrownTooLongAreSplit) {
   const jet::Format& fmt = jet::formatFor(GetParam());
-  const size_t short_key = 100, long_key = 250;
-  const size_t per_node = jet::indexPageCapacity(fmt) / (short_key + 8) + 1;  // children
-  auto key = [](uint32_t leaf, uint8_t second, size_t size) {
-    std::vector<uint8_t> k{static_cast<uint8_t>(leaf >> 8), static_cast<uint8_t>(leaf), second};
-    k.resize(size, 0x41);
-    return k;
-  };
+  const size_t per_node = childrenOfAFullNode(fmt);
   for (bool root_is_full : {false, true}) {
     SCOPED_TRACE(root_is_full ? "full root" : "full node under the root");
     const size_t leaves = root_is_full ? per_node : 2 * per_node;
-    std::vector<jet::IndexEntry> entries;
-    for (uint32_t j = 0; j < leaves; ++j) {
-      entries.push_back(entry(key(j, 0, long_key), 500 + j, 0));
-      entries.push_back(entry(key(j, 1, short_key), 500 + j, 1));
-    }
+    std::vector<jet::IndexEntry> entries = longThenShort(leaves);
     const size_t tree_pages = 1 + leaves + (root_is_full ? 0 : 2);
     TreeFile f(GetParam(), root_is_full ? tree_pages : tree_pages + 8);
     const uint32_t root = f.build(entries, 2, per_node, false);
@@ -608,17 +619,8 @@ TEST_P(TreeEdits, NodePagesGrownTooLongAreSplit) {
 // A unit that added pages to the file and is rolled back leaves the file as
 // it was, size included.
 TEST_P(TreeEdits, RolledBackSplitLeavesTheFileAsItWas) {
-  const jet::Format& fmt = jet::formatFor(GetParam());
-  const size_t per_node = jet::indexPageCapacity(fmt) / 108 + 1;
-  std::vector<jet::IndexEntry> entries;
-  for (uint32_t j = 0; j < per_node; ++j) {
-    std::vector<uint8_t> first{static_cast<uint8_t>(j >> 8), static_cast<uint8_t>(j), 0};
-    std::vector<uint8_t> second{static_cast<uint8_t>(j >> 8), static_cast<uint8_t>(j), 1};
-    first.resize(250, 0x41);
-    second.resize(100, 0x41);
-    entries.push_back(entry(first, 500 + j, 0));
-    entries.push_back(entry(second, 500 + j, 1));
-  }
+  const size_t per_node = childrenOfAFullNode(jet::formatFor(GetParam()));
+  const std::vector<jet::IndexEntry> entries = longThenShort(per_node);
   TreeFile f(GetParam(), 1 + per_node);
   const uint32_t root = f.build(entries, 2, per_node, false);
   const std::vector<uint8_t> before = fileBytes(f.path());
