@@ -14,8 +14,8 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/query.h"
-#include "jet/sql_parser.h"
-#include "jet/text_codec.h"
+#include "sql/sql_parser.h"
+#include "format/text_codec.h"
 #include "row_json.h"
 
 namespace {

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "jet/error.h"
-#include "jet/file_creator.h"
+#include "jet/creator.h"
 #include "jet/value.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/table_def.h"
+#include "format/table_def.h"
 #include "jet/value.h"
 
 namespace tools {

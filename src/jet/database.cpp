@@ -1,15 +1,15 @@
-#include "database.h"
+#include "jet/database.h"
 
 #include <cstring>
 
 #include "delete_plan.h"
-#include "error.h"
-#include "index_delete.h"
-#include "long_value.h"
-#include "row_layout.h"
-#include "slot_delete.h"
-#include "text_codec.h"
-#include "usage_map.h"
+#include "jet/error.h"
+#include "index/index_delete.h"
+#include "format/long_value.h"
+#include "format/row_layout.h"
+#include "format/slot_delete.h"
+#include "format/text_codec.h"
+#include "format/usage_map.h"
 
 namespace jet {
 

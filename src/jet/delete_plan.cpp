@@ -2,9 +2,9 @@
 
 #include <set>
 
-#include "database.h"
-#include "error.h"
-#include "text_codec.h"
+#include "jet/database.h"
+#include "jet/error.h"
+#include "format/text_codec.h"
 
 namespace jet {
 

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "data_page.h"
-#include "table_def.h"
+#include "format/data_page.h"
+#include "format/table_def.h"
 
 namespace jet {
 

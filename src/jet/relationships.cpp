@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <map>
 
-#include "database.h"
-#include "error.h"
+#include "jet/database.h"
+#include "jet/error.h"
 
 namespace jet {
 

@@ -3,7 +3,7 @@
 // order, negative, repeated, null; built from the column's own index where
 // it has one, else from the rows), questions no row answers, and rows
 // forgotten one by one as deletes forget them.
-#include "jet/column_lookup.h"
+#include "index/column_lookup.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,9 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/file_creator.h"
-#include "jet/index_numbers.h"
-#include "jet/index_walk.h"
+#include "jet/creator.h"
+#include "index/index_numbers.h"
+#include "index/index_walk.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

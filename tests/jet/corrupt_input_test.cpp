@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "jet/data_page.h"
+#include "format/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/row_layout.h"
-#include "jet/usage_map.h"
+#include "format/row_layout.h"
+#include "format/usage_map.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

@@ -7,13 +7,13 @@
 #include <sstream>
 #include <tuple>
 
-#include "jet/data_page.h"
+#include "format/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/index_key.h"
-#include "jet/index_page.h"
-#include "jet/index_walk.h"
-#include "jet/usage_map.h"
+#include "index/index_key.h"
+#include "index/index_page.h"
+#include "index/index_walk.h"
+#include "format/usage_map.h"
 
 namespace createcheck {
 

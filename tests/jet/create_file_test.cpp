@@ -13,13 +13,13 @@
 #if __has_include("jet/checker.h")
 #include "jet/checker.h"
 #endif
-#include "jet/data_page.h"
+#include "format/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/file_creator.h"
-#include "jet/index_page.h"
+#include "jet/creator.h"
+#include "index/index_page.h"
 #include "jet/reader_test_util.h"
-#include "jet/usage_map_writer.h"
+#include "format/usage_map_writer.h"
 #include "support/shared_fixtures.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <stdexcept>
 
 #include "jet/error.h"
-#include "jet/index_builder.h"
-#include "jet/index_page.h"
-#include "jet/index_page_writer.h"
-#include "jet/row_layout.h"
-#include "jet/row_packer.h"
-#include "jet/usage_map_writer.h"
+#include "index/index_builder.h"
+#include "index/index_page.h"
+#include "index/index_page_writer.h"
+#include "format/row_layout.h"
+#include "format/row_packer.h"
+#include "format/usage_map_writer.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "jet/error.h"
-#include "jet/file_creator.h"
+#include "jet/creator.h"
 
 namespace {
 

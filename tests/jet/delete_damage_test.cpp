@@ -13,7 +13,7 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/usage_map.h"
+#include "format/usage_map.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

@@ -18,18 +18,18 @@
 #include <vector>
 
 #include "delete_test_support.h"
-#include "jet/data_page.h"
+#include "format/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/file_creator.h"
-#include "jet/format.h"
-#include "jet/index_delete.h"
-#include "jet/index_key.h"
-#include "jet/index_page.h"
-#include "jet/index_page_writer.h"
-#include "jet/index_tree_edit.h"
-#include "jet/usage_map.h"
-#include "jet/usage_map_edit.h"
+#include "jet/creator.h"
+#include "format/format.h"
+#include "index/index_delete.h"
+#include "index/index_key.h"
+#include "index/index_page.h"
+#include "index/index_page_writer.h"
+#include "index/index_tree_edit.h"
+#include "format/usage_map.h"
+#include "format/usage_map_edit.h"
 #include "support/shared_fixtures.h"
 
 namespace {

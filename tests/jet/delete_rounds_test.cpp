@@ -52,15 +52,15 @@
 #define DELETE_TEST_HAS_CHECKER 1
 #endif
 #include "delete_test_support.h"
-#include "jet/data_page.h"
+#include "format/data_page.h"
 #include "jet/database.h"
-#include "jet/delete_plan.h"
+#include "delete_plan.h"
 #include "jet/error.h"
-#include "jet/file_creator.h"
-#include "jet/index_key.h"
-#include "jet/index_walk.h"
-#include "jet/usage_map.h"
-#include "jet/usage_map_edit.h"
+#include "jet/creator.h"
+#include "index/index_key.h"
+#include "index/index_walk.h"
+#include "format/usage_map.h"
+#include "format/usage_map_edit.h"
 #include "support/shared_fixtures.h"
 
 namespace {

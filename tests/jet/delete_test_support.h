@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/format.h"
-#include "jet/index_page.h"
-#include "jet/index_walk.h"
-#include "jet/page_source.h"
+#include "format/format.h"
+#include "index/index_page.h"
+#include "index/index_walk.h"
+#include "io/page_source.h"
 
 namespace deltest {
 

@@ -15,9 +15,9 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/index_key.h"
-#include "jet/index_page.h"
-#include "jet/index_walk.h"
+#include "index/index_key.h"
+#include "index/index_page.h"
+#include "index/index_walk.h"
 #include "support/shared_fixtures.h"
 
 namespace {

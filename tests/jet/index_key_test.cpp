@@ -3,7 +3,7 @@
 // order of the encodings is the order of the values, reversed for
 // descending columns. Text in the "General" order of both versions, and
 // values no rule covers reported instead of guessed.
-#include "jet/index_key.h"
+#include "index/index_key.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/format.h"
+#include "format/format.h"
 #include "jet/value.h"
 
 namespace {

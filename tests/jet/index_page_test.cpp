@@ -2,7 +2,7 @@
 // entry bitmap, prefix compression, node entries, damaged pages), and walks
 // over copies of a real file whose index pages were damaged on purpose:
 // loops and pointers out of range end in error 3343, never in a hang.
-#include "jet/index_page.h"
+#include "index/index_page.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/index_walk.h"
+#include "index/index_walk.h"
 #include "support/shared_fixtures.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "jet/bytes.h"
+#include "format/bytes.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/value.h"

@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "jet/data_page.h"
+#include "format/data_page.h"
 #include "jet/database.h"
-#include "jet/slot_delete.h"
+#include "format/slot_delete.h"
 #include "support/shared_fixtures.h"
 
 namespace {

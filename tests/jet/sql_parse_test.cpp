@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "jet/error.h"
-#include "jet/sql_eval.h"
-#include "jet/sql_lexer.h"
-#include "jet/sql_parser.h"
+#include "sql/sql_eval.h"
+#include "sql/sql_lexer.h"
+#include "sql/sql_parser.h"
 
 namespace {
 

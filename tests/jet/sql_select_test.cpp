@@ -12,7 +12,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/query.h"
-#include "jet/sql_parser.h"
+#include "sql/sql_parser.h"
 #include "support/shared_fixtures.h"
 
 namespace {

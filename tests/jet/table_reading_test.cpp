@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/data_page.h"
+#include "format/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/row_layout.h"
+#include "format/row_layout.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

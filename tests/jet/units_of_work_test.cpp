@@ -10,9 +10,9 @@
 #include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/journal.h"
-#include "jet/lock_file.h"
-#include "jet/page_source.h"
+#include "io/journal.h"
+#include "io/lock_file.h"
+#include "io/page_source.h"
 #include "jet/query.h"
 #include "support/shared_fixtures.h"
 

@@ -11,9 +11,9 @@
 
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/text_codec.h"
+#include "format/text_codec.h"
 #include "jet/value.h"
-#include "jet/value_decoder.h"
+#include "format/value_decoder.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

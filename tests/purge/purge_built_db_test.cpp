@@ -12,7 +12,7 @@
 #include "db/field_view.h"
 #include "jet/checker.h"
 #include "jet/database.h"
-#include "jet/file_creator.h"
+#include "jet/creator.h"
 #include "purge/purge_run.h"
 #include "support/fake_runtime.h"
 #include "support/shared_fixtures.h"

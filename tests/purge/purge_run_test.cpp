@@ -13,7 +13,7 @@
 
 #include "db/field_view.h"
 #include "jet/database.h"
-#include "jet/text_codec.h"
+#include "format/text_codec.h"
 #include "support/fake_runtime.h"
 #include "support/shared_fixtures.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "jet/error.h"
-#include "jet/sql_parser.h"
+#include "sql/sql_parser.h"
 
 namespace {
 

@@ -1,0 +1,363 @@
+#include "jet/checker.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <unordered_set>
+
+#include "check/checker_context.h"
+#include "index/column_lookup.h"
+#include "jet/error.h"
+#include "format/usage_map.h"
+#include "relationships.h"
+
+namespace jet {
+
+std::string CheckProblem::text() const {
+  std::string s = where;
+  if (page != 0) s += (s.empty() ? "página " : ", página ") + std::to_string(page);
+  return s + ": " + message;
+}
+
+size_t CheckReport::problemCount() const {
+  size_t n = problems.size();
+  for (const auto& [where, count] : suppressed) n += count;
+  return n;
+}
+
+namespace check {
+
+namespace {
+
+constexpr size_t kMaxProblemsPerStructure = 100;
+constexpr uint32_t kGlobalMapPage = 1;
+
+void addBits(ByteView bits, uint64_t first_page, uint32_t page_count, MapContents& out) {
+  for (size_t i = 0; i < bits.size(); ++i) {
+    const uint8_t b = bits.data()[i];
+    for (unsigned j = 0; b != 0 && j < 8; ++j) {
+      if (!(b & (1u << j))) continue;
+      const uint64_t page = first_page + i * 8 + j;
+      if (page < page_count) {
+        out.pages.push_back(static_cast<uint32_t>(page));
+      } else {
+        out.beyond.push_back(page);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+MapContents readMap(const PageSource& src, const Format& fmt, uint32_t pointer) {
+  MapContents out;
+  const RowId at = RowId::fromPointer(pointer);
+  ByteView row = rowAt(src, fmt, at);
+  out.storage.push_back(at.page);
+  if (row.empty()) return out;
+  try {
+    const uint8_t type = row.u8(0);
+    if (type == kInlineMap) {
+      addBits(row.from(5), row.u32(1), src.pageCount(), out);
+    } else if (type == kReferenceMap) {
+      const uint64_t per_page = (fmt.page_size - 4) * 8;
+      for (size_t k = 0; 1 + 4 * k + 4 <= row.size(); ++k) {
+        const uint32_t map_page = row.u32(1 + 4 * k);
+        if (map_page == 0) continue;
+        if (map_page >= src.pageCount()) {
+          throwBadFormat(src.path(), "un mapa de uso apunta a la página " +
+                                         std::to_string(map_page) + ", fuera del archivo");
+        }
+        ByteView mp = src.page(map_page);
+        if (mp.u8(0) != kMapPage) {
+          throwBadFormat(src.path(), "la página " + std::to_string(map_page) +
+                                         " no es una página de mapa de uso");
+        }
+        out.storage.push_back(map_page);
+        addBits(mp.from(4), k * per_page, src.pageCount(), out);
+      }
+    } else {
+      throwBadFormat(src.path(), "mapa de uso de tipo desconocido (" + std::to_string(type) + ")");
+    }
+  } catch (const OutOfRange&) {
+    throwBadFormat(src.path(), "un mapa de uso está incompleto");
+  }
+  std::sort(out.pages.begin(), out.pages.end());
+  return out;
+}
+
+std::string rowText(RowId id) {
+  return std::to_string(id.page) + ":" + std::to_string(id.row);
+}
+
+std::string valueText(const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::Null:
+      return "Null";
+    case Value::Kind::Bool:
+      return v.asBool() ? "Sí" : "No";
+    case Value::Kind::Int:
+      return std::to_string(v.asInt());
+    case Value::Kind::Text:
+      return "'" + v.asString() + "'";
+    case Value::Kind::Decimal:
+      return v.asString();
+    case Value::Kind::Single:
+    case Value::Kind::Double:
+    case Value::Kind::DateTime: {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%.17g", v.asDouble());
+      return buf;
+    }
+    case Value::Kind::Currency:
+      return std::to_string(v.asInt() / 10000) + "." +
+             std::to_string(10000 + (v.asInt() < 0 ? -v.asInt() : v.asInt()) % 10000).substr(1);
+    case Value::Kind::Bytes:
+    case Value::Kind::Guid:
+      return "(" + std::to_string(v.asString().size()) + " bytes)";
+  }
+  return "?";
+}
+
+Context::Context(const Database& database, CheckReport& r)
+    : db(database), src(database.pages()), fmt(database.format()), report(r) {}
+
+void Context::problem(const std::string& where, uint32_t page, const std::string& message) {
+  if (++per_where_[where] > kMaxProblemsPerStructure) {
+    ++report.suppressed[where];
+    return;
+  }
+  report.problems.push_back({where, page, message});
+}
+
+void Context::note(const std::string& where, uint32_t page, const std::string& message) {
+  report.notes.push_back({where, page, message});
+}
+
+void Context::use(uint32_t page, const std::string& what) {
+  used_.try_emplace(page, what);
+}
+
+const std::vector<uint32_t>& Context::dataPagesOwnedBy(uint32_t tdef) const {
+  static const std::vector<uint32_t> kNone;
+  auto it = by_owner_.find(tdef);
+  return it == by_owner_.end() ? kNone : it->second;
+}
+
+namespace {
+
+const std::string kGlobalMap = "mapa global de páginas";
+
+// Page 1, row 0: a usage map whose set bits mark the pages that are free.
+// Pages it does not cover count as free.
+void readGlobalMap(Context& ctx) {
+  const uint32_t count = ctx.src.pageCount();
+  std::vector<bool> free(count, true);
+  ctx.use(0, "la cabecera del archivo");
+  ctx.use(kGlobalMapPage, kGlobalMap);
+  try {
+    MapContents map = readMap(ctx.src, ctx.fmt, RowId{kGlobalMapPage, 0}.toPointer());
+    for (uint32_t p : map.storage) ctx.use(p, kGlobalMap);
+    // The map lists free pages: start from "in use" over the range it covers.
+    ByteView row = rowAt(ctx.src, ctx.fmt, RowId{kGlobalMapPage, 0});
+    if (!row.empty() && row.u8(0) == kInlineMap && row.size() >= 5) {
+      const uint64_t start = row.u32(1);
+      const uint64_t end = start + (row.size() - 5) * 8;
+      for (uint64_t p = start; p < end && p < count; ++p) free[p] = false;
+      // Access keeps the pages past the end of the file marked free: they
+      // are the ones it takes when the file grows.
+      const uint64_t from = std::max<uint64_t>(start, count);
+      if (end > from && map.beyond.size() != end - from) {
+        ctx.problem(kGlobalMap, 0,
+                    "no marca libres " + std::to_string(end - from - map.beyond.size()) +
+                        " de las páginas más allá del final del archivo");
+      }
+    } else if (!row.empty() && row.u8(0) == kReferenceMap) {
+      const uint64_t per_page = (ctx.fmt.page_size - 4) * 8;
+      for (size_t k = 0; 1 + 4 * k + 4 <= row.size(); ++k) {
+        if (row.u32(1 + 4 * k) == 0) continue;
+        for (uint64_t p = k * per_page; p < (k + 1) * per_page && p < count; ++p) free[p] = false;
+      }
+    }
+    for (uint32_t p : map.pages) free[p] = true;
+  } catch (const JetError& e) {
+    ctx.problem(kGlobalMap, kGlobalMapPage, std::string("no se puede leer: ") + e.what());
+  } catch (const OutOfRange&) {
+    ctx.problem(kGlobalMap, kGlobalMapPage, "está incompleto");
+  }
+  ctx.setFreeMap(std::move(free));
+}
+
+std::string tableWhere(const std::string& name) {
+  return "tabla '" + name + "'";
+}
+
+// Every data page of the file that the global map does not free: its
+// layout, and an owner that exists.
+void checkDataPages(Context& ctx, const std::unordered_map<uint32_t, std::string>& tables) {
+  for (uint32_t pg = 1; pg < ctx.src.pageCount(); ++pg) {
+    ByteView p = ctx.src.page(pg);
+    if (p.u8(0) != kDataPage) continue;
+    const uint32_t owner = p.u32(4);
+    ctx.addDataPage(pg, owner);
+    if (ctx.markedFree(pg)) continue;  // freed pages keep whatever they held
+    std::string where;
+    if (owner == kLongValueOwner) {
+      where = "valores largos";
+    } else if (owner == 0) {
+      where = "mapas de uso";
+    } else if (pg == kGlobalMapPage) {
+      where = kGlobalMap;
+    } else if (auto it = tables.find(owner); it != tables.end()) {
+      where = tableWhere(it->second);
+    } else {
+      ctx.problem("página de datos", pg,
+                  "pertenece a la definición de la página " + std::to_string(owner) +
+                      ", que no es ninguna tabla del catálogo");
+      continue;
+    }
+    checkDataPageLayout(ctx, pg, where);
+  }
+}
+
+// No page that a structure uses may be marked free: Access would hand it
+// out again and overwrite it.
+void checkUsedNotFree(Context& ctx) {
+  std::vector<std::pair<uint32_t, std::string>> used(ctx.used().begin(), ctx.used().end());
+  std::sort(used.begin(), used.end());
+  for (const auto& [page, what] : used) {
+    if (page < ctx.src.pageCount() && ctx.markedFree(page)) {
+      ctx.problem(kGlobalMap, page, "la marca libre, pero está en uso (" + what + ")");
+    }
+  }
+}
+
+// The key under which the values of several columns meet; nothing when one
+// of them is null (such a row refers to nothing).
+std::optional<std::string> compositeKey(const std::vector<Value>& row,
+                                        const std::vector<size_t>& columns) {
+  std::string key;
+  for (size_t c : columns) {
+    std::optional<std::string> part = equalityKey(row[c]);
+    if (!part) return std::nullopt;
+    key += std::to_string(part->size()) + ":" + *part;
+  }
+  return key;
+}
+
+void checkRelationships(Context& ctx) {
+  std::vector<Relationship> rels;
+  try {
+    rels = readRelationships(ctx.db);
+  } catch (const JetError& e) {
+    ctx.problem("relaciones", 0, std::string("no se pueden leer: ") + e.what());
+    return;
+  }
+  for (const Relationship& rel : rels) {
+    if (!rel.enforced()) continue;
+    const std::string where = "relación '" + rel.name + "'";
+    if (!ctx.db.hasTable(rel.table) || !ctx.db.hasTable(rel.referenced_table)) {
+      ctx.problem(where, 0,
+                  "une las tablas '" + rel.table + "' y '" + rel.referenced_table +
+                      "', y alguna no existe");
+      continue;
+    }
+    try {
+      Table many = ctx.db.table(rel.table);
+      Table one = ctx.db.table(rel.referenced_table);
+      std::vector<size_t> many_cols, one_cols;
+      bool missing = false;
+      for (size_t i = 0; i < rel.columns.size() && i < rel.referenced_columns.size(); ++i) {
+        auto a = many.def().findColumn(rel.columns[i]);
+        auto b = one.def().findColumn(rel.referenced_columns[i]);
+        if (!a || !b) {
+          ctx.problem(where, 0,
+                      "nombra el campo '" + (a ? rel.referenced_columns[i] : rel.columns[i]) +
+                          "', que no existe");
+          missing = true;
+          break;
+        }
+        many_cols.push_back(*a);
+        one_cols.push_back(*b);
+      }
+      if (missing || many_cols.empty()) continue;
+      std::unordered_set<std::string> referenced;
+      one.scan([&](RowId id) {
+        if (auto key = compositeKey(one.readRow(id), one_cols)) referenced.insert(*key);
+      });
+      many.scan([&](RowId id) {
+        std::vector<Value> row = many.readRow(id);
+        std::optional<std::string> key = compositeKey(row, many_cols);
+        if (!key || referenced.count(*key)) return;
+        std::string values;
+        for (size_t i = 0; i < many_cols.size(); ++i) {
+          values += (i ? ", " : "") + rel.columns[i] + " = " + valueText(row[many_cols[i]]);
+        }
+        ctx.problem(where, id.page,
+                    "la fila " + rowText(id) + " de '" + rel.table + "' (" + values +
+                        ") no tiene registro relacionado en '" + rel.referenced_table + "'");
+      });
+    } catch (const JetError& e) {
+      ctx.problem(where, 0, std::string("no se puede comprobar: ") + e.what());
+    }
+  }
+}
+
+}  // namespace
+
+}  // namespace check
+
+CheckReport checkDatabase(const Database& db) {
+  CheckReport report;
+  check::Context ctx(db, report);
+  report.pages = db.pages().pageCount();
+  const size_t page_size = db.format().page_size;
+  if (db.pages().fileSize() % page_size != 0) {
+    ctx.problem("archivo", 0,
+                "su tamaño (" + std::to_string(db.pages().fileSize()) +
+                    " bytes) no es múltiplo del tamaño de página (" + std::to_string(page_size) +
+                    ")");
+  }
+
+  check::readGlobalMap(ctx);
+
+  // The catalog: every local table has a definition that can be read.
+  std::vector<const CatalogEntry*> tables;
+  std::unordered_map<uint32_t, std::string> by_page;
+  for (const CatalogEntry& e : db.catalog()) {
+    if (e.type != CatalogEntry::kLocalTable) continue;
+    try {
+      db.tableDefAt(e.tdefPage(), e.name);
+      tables.push_back(&e);
+      by_page.emplace(e.tdefPage(), e.name);
+    } catch (const JetError& err) {
+      ctx.problem("catálogo", e.tdefPage(),
+                  "la tabla '" + e.name + "' no tiene una definición legible: " + err.what());
+    }
+  }
+
+  check::checkDataPages(ctx, by_page);
+
+  for (const CatalogEntry* e : tables) {
+    Table table(db, db.tableDefAt(e->tdefPage(), e->name));
+    ++report.tables;
+    // A structure too damaged to go on with ends the table's checks, not the file's.
+    try {
+      std::vector<RowId> live;
+      check::checkTable(ctx, table, !e->isUserTable(), live);
+      report.rows += live.size();
+      check::checkIndexes(ctx, table, live);
+    } catch (const JetError& err) {
+      ctx.problem("tabla '" + e->name + "'", 0,
+                  std::string("su comprobación no pudo terminar: ") + err.what());
+    } catch (const OutOfRange&) {
+      ctx.problem("tabla '" + e->name + "'", 0, "su comprobación no pudo terminar: datos dañados");
+    }
+  }
+
+  check::checkUsedNotFree(ctx);
+  check::checkRelationships(ctx);
+  return report;
+}
+
+}  // namespace jet

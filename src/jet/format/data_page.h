@@ -1,0 +1,52 @@
+// A data page's row slots. Rows are addressed by row id (page, row number);
+// slots are never renumbered, so an id stays valid while the file is open.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+
+#include "format/bytes.h"
+#include "format/format.h"
+#include "io/page_source.h"
+
+namespace jet {
+
+struct RowId {
+  uint32_t page = 0;
+  uint8_t row = 0;
+
+  // The 4-byte row pointer of the file: row number in the low byte.
+  static RowId fromPointer(uint32_t p) { return {p >> 8, static_cast<uint8_t>(p & 0xFF)}; }
+  uint32_t toPointer() const { return (page << 8) | row; }
+  auto operator<=>(const RowId&) const = default;
+};
+
+inline constexpr uint8_t kDataPage = 0x01;
+inline constexpr uint16_t kSlotDeleted = 0x8000;  // with 0x4000: deleted; alone: overflow target
+inline constexpr uint16_t kSlotMoved = 0x4000;    // alone: the row's data lies elsewhere
+inline constexpr uint16_t kSlotOffsetMask = 0x1FFF;
+
+class DataPage {
+ public:
+  // Checks the page type; throws a format error naming the file otherwise.
+  DataPage(const PageSource& src, const Format& fmt, uint32_t page);
+
+  uint32_t number() const { return number_; }
+  uint32_t owner() const { return bytes_.u32(4); }
+  uint16_t rowCount() const { return row_count_; }
+  uint16_t slot(uint16_t row) const { return bytes_.u16(fmt_.data_slots + 2u * row); }
+  // The row's bytes, between its offset and the previous slot's offset.
+  ByteView row(uint16_t row) const;
+
+ private:
+  const PageSource& src_;
+  const Format& fmt_;
+  uint32_t number_;
+  ByteView bytes_;
+  uint16_t row_count_;
+};
+
+// The bytes of the row a pointer names (used for usage maps and long values).
+ByteView rowAt(const PageSource& src, const Format& fmt, RowId id);
+
+}  // namespace jet

@@ -1,0 +1,83 @@
+#include "format/header.h"
+
+#include <cstring>
+
+#include "format/bytes.h"
+#include "jet/error.h"
+
+namespace jet {
+
+namespace {
+
+// RC4 keystream of the fixed key C7 DA 39 6B that masks the header block.
+constexpr uint8_t kMask[128] = {
+    0xB5, 0x6F, 0x03, 0x62, 0x61, 0x08, 0xC2, 0x55, 0xEB, 0xA9, 0x67, 0x72, 0x43, 0x3F, 0x00, 0x9C,
+    0x7A, 0x9F, 0x90, 0xFF, 0x80, 0x9A, 0x31, 0xC5, 0x79, 0xBA, 0xED, 0x30, 0xBC, 0xDF, 0xCC, 0x9D,
+    0x63, 0xD9, 0xE4, 0xC3, 0x7B, 0x42, 0xFB, 0x8A, 0xBC, 0x4E, 0x86, 0xFB, 0xEC, 0x37, 0x5D, 0x44,
+    0x9C, 0xFA, 0xC6, 0x5E, 0x28, 0xE6, 0x13, 0xB6, 0x8A, 0x60, 0x54, 0x94, 0x7B, 0x36, 0xF5, 0x72,
+    0xDF, 0xB1, 0x77, 0xF4, 0x13, 0x43, 0xCF, 0xAF, 0xB1, 0x33, 0x34, 0x61, 0x79, 0x5B, 0x92, 0xB5,
+    0x7C, 0x2A, 0x05, 0xF1, 0x7C, 0x99, 0x01, 0x1B, 0x98, 0xFD, 0x12, 0x4F, 0x4A, 0x94, 0x6C, 0x3E,
+    0x60, 0x26, 0x5F, 0x95, 0xF8, 0xD0, 0x89, 0x24, 0x85, 0x67, 0xC6, 0x1F, 0x27, 0x44, 0xD2, 0xEE,
+    0xCF, 0x65, 0xED, 0xFF, 0x07, 0xC7, 0x46, 0xA1, 0x78, 0x16, 0x0C, 0xED, 0xE9, 0x2D, 0x62, 0xD4,
+};
+
+constexpr size_t kMaskStart = 0x18;
+
+size_t maskLength(Version v) { return v == Version::Jet3 ? 126 : 128; }
+
+}  // namespace
+
+void unmaskHeader(std::vector<uint8_t>& page0, Version version) {
+  size_t n = maskLength(version);
+  for (size_t i = 0; i < n && kMaskStart + i < page0.size(); ++i) page0[kMaskStart + i] ^= kMask[i];
+}
+
+Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
+                   const std::string& path) {
+  if (file_size == 0) throwBadFormat(path, "el archivo está vacío");
+  if (prefix.size() < 0x20) throwBadFormat(path, "el archivo está truncado");
+  static const uint8_t kMagic[4] = {0x00, 0x01, 0x00, 0x00};
+  std::string engine(reinterpret_cast<const char*>(prefix.data() + 4),
+                     strnlen(reinterpret_cast<const char*>(prefix.data() + 4), 16));
+  if (std::memcmp(prefix.data(), kMagic, 4) != 0) {
+    throwBadFormat(path, "no es un archivo de Access");
+  }
+  if (engine == "Standard ACE DB") {
+    throwBadFormat(path, "formato no admitido (Access 2007 o posterior, .accdb)");
+  }
+  if (engine != "Standard Jet DB") throwBadFormat(path, "no es un archivo de Access");
+
+  Header h;
+  uint8_t version = prefix[0x14];
+  if (version == 0) {
+    h.version = Version::Jet3;
+  } else if (version == 1) {
+    h.version = Version::Jet4;
+  } else {
+    throwBadFormat(path, "formato no admitido (versión " + std::to_string(version) +
+                             " del motor, posterior a Access 2003)");
+  }
+  const Format& f = formatFor(h.version);
+  if (file_size < f.page_size * 3) throwBadFormat(path, "el archivo está truncado");
+  if (file_size % f.page_size != 0) {
+    throwBadFormat(path, "el archivo está truncado (su tamaño no es un múltiplo de la página)");
+  }
+  if (prefix.size() < f.page_size) throwBadFormat(path, "el archivo está truncado");
+
+  std::vector<uint8_t> page0(prefix.begin(), prefix.begin() + static_cast<long>(f.page_size));
+  unmaskHeader(page0, h.version);
+  ByteView v(page0.data(), page0.size());
+  h.code_page = v.u16(0x3C);
+  h.encryption_key = v.u32(0x3E);
+  if (h.version == Version::Jet3) {
+    h.sort_lcid = v.u16(0x3A);
+  } else {
+    h.sort_lcid = v.u16(0x6E);
+    uint64_t bits = v.u64(0x72);
+    std::memcpy(&h.creation_date, &bits, 8);
+  }
+  if (h.encryption_key != 0) throwBadFormat(path, "la base de datos está cifrada");
+  return h;
+}
+
+}  // namespace jet

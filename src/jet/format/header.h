@@ -1,0 +1,30 @@
+// Page 0: which engine wrote the file, its page size, the masked block with
+// the code page, sort order and encryption key.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "format/format.h"
+
+namespace jet {
+
+struct Header {
+  Version version = Version::Jet4;
+  uint16_t code_page = 1252;
+  uint16_t sort_lcid = 1033;
+  uint32_t encryption_key = 0;
+  double creation_date = 0;  // Jet 4 only
+};
+
+// Unmasks the masked block of page 0 in place (applying it twice masks again).
+void unmaskHeader(std::vector<uint8_t>& page0, Version version);
+
+// Parses the first bytes of a file. Throws a format error that names `path`
+// and the reason: empty, truncated, not an Access file, a later Access
+// format, or an encrypted database.
+Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
+                   const std::string& path);
+
+}  // namespace jet

@@ -1,0 +1,154 @@
+// Creating a new database file from nothing: Jet 4 (Access 2000-2003) by
+// default, Jet 3 (Access 97) on request.
+//
+// The file gets what Jet itself writes into a new database: the header page
+// with its masked block, the global page map, the catalog (MSysObjects) with
+// the Tables, Databases and Relationships containers and the MSysDb object,
+// the permissions table (MSysACEs), and the empty query and relationship
+// tables, each with its indexes. Tables are then added, filled in bulk and
+// optionally related:
+//
+//   DatabaseCreator db(path);                 // Jet 4
+//   size_t t = db.addTable(design);
+//   db.insert(t, {Value::integer(1), Value::text("Ana")});
+//   db.completeTable(t);                      // optional: builds its indexes now
+//   db.finish();
+//
+// Rows fill data pages in the order they come, each page packed until the
+// next row does not fit. Long values (memo, OLE) longer than 64 bytes go to
+// long-value pages of their column. Index entries are gathered as rows come
+// and each index is built in one pass once its table is complete (see
+// index_builder.h). Finishing writes the catalog rows, the usage maps, the
+// table definitions with their row counts and autonumber counters, the global
+// page map and the header, and flushes the file to disk. Pages are written
+// as soon as they are full, so memory holds only the index entries.
+//
+// The same calls give the same bytes: nothing depends on the clock (the
+// creation date is an option) or on memory addresses.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "format/data_page.h"
+#include "format/format.h"
+#include "create/table_creator.h"
+#include "format/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+struct CreateOptions {
+  Version version = Version::Jet4;
+  // Stamped into the header and on every catalog row (days since
+  // 1899-12-30); negative means the default, 2026-01-01 00:00:00.
+  double creation_date = -1;
+};
+
+struct RelationshipDesign {
+  std::string name;
+  std::string primary_table;  // the "one" side, whose key is referenced
+  std::vector<std::string> primary_columns;
+  std::string foreign_table;  // the "many" side
+  std::vector<std::string> foreign_columns;
+  bool enforce_integrity = true;
+  bool cascade_updates = false;
+  bool cascade_deletes = false;
+};
+
+class DatabaseCreator {
+ public:
+  // Creates (or truncates) the file at `path`. Throws JetError 3051 when it
+  // cannot be created. Until finish() succeeds the file is not a database;
+  // a creator destroyed before that removes it.
+  explicit DatabaseCreator(std::string path, CreateOptions options = {});
+  ~DatabaseCreator();
+  DatabaseCreator(const DatabaseCreator&) = delete;
+  DatabaseCreator& operator=(const DatabaseCreator&) = delete;
+
+  const Format& format() const { return *fmt_; }
+  const std::string& path() const { return path_; }
+
+  // Adds a user table; returns its handle. Throws JetError 3010 when a table
+  // of that name exists, 3343 when the description is not valid.
+  size_t addTable(const TableDesign& design);
+  const TableDef& table(size_t handle) const;
+
+  // Relates two tables. With integrity enforced, both tables get a
+  // foreign-key index (sharing the index on those columns when there is one)
+  // and finishing checks that every non-null foreign key has its row. Call
+  // it before rows are inserted into either table.
+  void addRelationship(const RelationshipDesign& design);
+
+  // Appends a row: one value per column, in the table's column order. A null
+  // in an autonumber column gets the next number. Returns where the row went.
+  // Throws JetError (see RowPacker::pack; 13 when an index cannot encode a
+  // value).
+  RowId insert(size_t handle, const std::vector<Value>& values);
+
+  uint32_t rowCount(size_t handle) const;
+  uint32_t lastAutonumber(size_t handle) const;
+
+  // Declares a table complete: its last pages are written and its indexes
+  // built, freeing their entries. Later inserts into it throw. Throws
+  // JetError 3022 for a duplicate key in a unique index, 3201 for a foreign
+  // key without its row.
+  void completeTable(size_t handle);
+
+  // Completes every table, writes the catalog, maps, definitions and header,
+  // and flushes the file.
+  void finish();
+
+  // Progress: pages written so far, and bytes held for index entries.
+  uint32_t pageCount() const;
+  size_t pendingIndexBytes() const;
+
+  // What finish() built, per table (system tables first), for reports and
+  // tests.
+  struct IndexReport {
+    std::string name;  // the first logical index using it
+    uint32_t root = 0;
+    size_t pages = 0;
+    size_t levels = 0;
+    size_t entries = 0;
+  };
+  struct TableReport {
+    std::string name;
+    uint32_t tdef_page = 0;
+    uint32_t rows = 0;
+    size_t data_pages = 0;
+    size_t long_value_pages = 0;
+    std::vector<IndexReport> indexes;
+  };
+  std::vector<TableReport> report() const;
+
+ private:
+  struct Table;
+  class PageFile;
+  struct Relationship;
+
+  Table& tableAt(size_t handle);
+  const Table& tableAt(size_t handle) const;
+  size_t createTable(const TableDesign& design, bool system);
+  RowId insertAt(size_t index, const std::vector<Value>& values);
+  void completeAt(size_t index);
+  void flushPages(Table& t);
+  void buildIndexes(Table& t);
+  void checkRelationships();
+  void writeCatalog();
+  void writeMapsAndDefinitions();
+  void writeGlobalMapAndHeader();
+
+  std::string path_;
+  CreateOptions options_;
+  const Format* fmt_;
+  std::unique_ptr<PageFile> file_;
+  std::vector<std::unique_ptr<Table>> tables_;  // the 4 system tables, then the user tables
+  std::vector<Relationship> relationships_;
+  bool finished_ = false;
+};
+
+}  // namespace jet
