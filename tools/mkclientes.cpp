@@ -286,7 +286,7 @@ std::string temporaryBeside(const std::string& out) {
   buf.push_back('\0');
   const int fd = ::mkstemp(buf.data());
   if (fd < 0) {
-    throw jet::JetError(3051, "No se puede crear un archivo temporal junto a '" + out + "'.");
+    throw jet::JetError(jet::Msg::kCannotCreateTemp, out);
   }
   // mkstemp makes the file private; the database gets the usual mode.
   const mode_t mask = ::umask(0);

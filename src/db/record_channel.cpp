@@ -25,7 +25,7 @@ void RecordChannel::Refresh() {
 }
 
 Recordset& RecordChannel::recordset() {
-  if (!recordset_) throw jet::JetError(jet::err::kNoCurrentRecord, "No hay un registro activo.");
+  if (!recordset_) throw jet::JetError(jet::Msg::kNoCurrentRecord);
   return *recordset_;
 }
 

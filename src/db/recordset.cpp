@@ -7,7 +7,7 @@ namespace db {
 namespace {
 
 [[noreturn]] void throwNoCurrentRecord() {
-  throw jet::JetError(jet::err::kNoCurrentRecord, "No hay un registro activo.");
+  throw jet::JetError(jet::Msg::kNoCurrentRecord);
 }
 
 }  // namespace
@@ -61,7 +61,7 @@ long Recordset::RecordCount() const { return static_cast<long>(rows_.size()) - d
 void Recordset::requireCurrent() const {
   if (isEOF() || isBOF()) throwNoCurrentRecord();
   if (deleted_[static_cast<size_t>(position_)]) {
-    throw jet::JetError(jet::err::kRecordDeleted, "El registro se ha eliminado.");
+    throw jet::JetError(jet::Msg::kRecordDeleted);
   }
 }
 
@@ -76,7 +76,7 @@ jet::Value Recordset::field(std::string_view name) const {
   requireCurrent();
   auto index = table_.def().findColumn(name);
   if (!index) {
-    throw jet::JetError(jet::err::kItemNotFound, "Elemento no encontrado en esta colección.");
+    throw jet::JetError(jet::Msg::kItemNotFound);
   }
   return table_.read(rows_[static_cast<size_t>(position_)], *index);
 }

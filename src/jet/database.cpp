@@ -138,8 +138,7 @@ const ColumnLookup& Database::lookup(const Table& table, size_t column) const {
 
 void Database::deleteRow(const Table& table, RowId id) {
   if (!writable()) {
-    throw JetError(err::kReadOnly, "No se puede actualizar. La base de datos '" + path() +
-                                       "' está abierta de sólo lectura.");
+    throw JetError(Msg::kReadOnlyDatabase, path());
   }
   const std::vector<DeleteStep> plan = planDelete(*this, table, id);
   const bool own_unit = !inUnit();
@@ -227,7 +226,7 @@ bool Database::hasTable(std::string_view name) const { return findTable(name) !=
 
 Table Database::table(std::string_view name) const {
   const CatalogEntry* e = findTable(name);
-  if (!e) throwUnknownTable(std::string(name));
+  if (!e) throw JetError(Msg::kUnknownTable, std::string(name));
   return Table(*this, tableDefAt(e->tdefPage(), e->name));
 }
 

@@ -22,9 +22,7 @@ class Planner {
         Table child = db_.table(rel.table);
         if (seen_.count({child.def().page, related.toPointer()})) continue;
         if (!rel.cascadesDeletes()) {
-          throw JetError(err::kRelatedRecords,
-                         "No se puede eliminar o cambiar el registro porque la tabla '" +
-                             child.name() + "' contiene registros relacionados.");
+          throw JetError(Msg::kRelatedRecords, child.name());
         }
         visit(child, related);
       }

@@ -79,7 +79,7 @@ void QtRuntime::setMousePointer(int pointer) {
 
 void QtRuntime::refreshControl(const std::string& name) {
   QWidget* control = window_ ? window_->findChild<QWidget*>(QString::fromStdString(name)) : nullptr;
-  if (!control) throw jet::JetError(runtime::err::kObjectRequired, "Se requiere un objeto.");
+  if (!control) throw jet::JetError(jet::Msg::kObjectRequired);
   control->repaint();
 }
 

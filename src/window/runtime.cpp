@@ -12,11 +12,11 @@ namespace runtime {
 namespace {
 
 [[noreturn]] void typeMismatch() {
-  throw jet::JetError(err::kTypeMismatch, "No coinciden los tipos.");
+  throw jet::JetError(jet::Msg::kTypeMismatch);
 }
 
 [[noreturn]] void invalidCall() {
-  throw jet::JetError(err::kInvalidCall, "Argumento o llamada a procedimiento no válida.");
+  throw jet::JetError(jet::Msg::kInvalidCall);
 }
 
 bool isBlank(char c) {
@@ -167,7 +167,7 @@ std::string Runtime::Str(std::string_view number_text) const {
 
 float Runtime::addSingle(float a, float b) const {
   float sum = a + b;
-  if (!std::isfinite(sum)) throw jet::JetError(err::kOverflow, "Desbordamiento.");
+  if (!std::isfinite(sum)) throw jet::JetError(jet::Msg::kOverflow);
   return sum;
 }
 
@@ -187,10 +187,10 @@ std::optional<int> runEvent(Runtime& rt, const std::function<void()>& handler) {
   } catch (const jet::JetError& e) {
     rt.reportUnhandledError(e.number(), e.description());
   } catch (const std::bad_alloc&) {
-    rt.reportUnhandledError(err::kOutOfMemory, "Memoria insuficiente.");
+    rt.reportUnhandledError(jet::errorNumber(jet::Msg::kOutOfMemory), jet::errorText(jet::Msg::kOutOfMemory, {}));
   } catch (const std::exception& e) {
     std::cerr << "borrar-inactivos: " << e.what() << '\n';
-    rt.reportUnhandledError(err::kInternal, "Error interno.");
+    rt.reportUnhandledError(jet::errorNumber(jet::Msg::kInternal), jet::errorText(jet::Msg::kInternal, {}));
   }
   return 1;
 }

@@ -49,15 +49,6 @@ inline constexpr int kResultNo = 7;
 inline constexpr int kPointerDefault = 0;
 inline constexpr int kPointerHourglass = 11;
 
-// Run-time error numbers of the services (the engine's are in jet::err).
-namespace err {
-inline constexpr int kInvalidCall = 5;
-inline constexpr int kOverflow = 6;
-inline constexpr int kOutOfMemory = 7;
-inline constexpr int kTypeMismatch = jet::err::kTypeMismatch;
-inline constexpr int kInternal = 51;
-inline constexpr int kObjectRequired = 424;
-}  // namespace err
 
 // A date value: days since 30/12/1899, the fraction the time of day (the
 // engine's Date/Time representation; see jet::splitDateTime).

@@ -103,7 +103,7 @@ TEST(RuntimeServices, EventsEndInEndOrInTheErrorReport) {
             0);
   EXPECT_TRUE(rt.errors.empty());
 
-  EXPECT_EQ(runtime::runEvent(rt, [&] { jet::throwFileNotFound("/x/clientes.mdb"); }), 1);
+  EXPECT_EQ(runtime::runEvent(rt, [&] { throw jet::JetError(jet::Msg::kFileNotFound, "/x/clientes.mdb"); }), 1);
   ASSERT_EQ(rt.errors.size(), 1u);
   EXPECT_EQ(runtime::unhandledErrorText(rt.errors[0].number, rt.errors[0].description),
             "Error 3024 en tiempo de ejecución: No se encuentra el archivo '/x/clientes.mdb'.");

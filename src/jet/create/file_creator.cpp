@@ -65,11 +65,9 @@ size_t maxLongValueRow(const Format& fmt) {
 
 [[noreturn]] void writeFailed(const std::string& path, int error) {
   if (error == ENOSPC) {
-    throw JetError(create_err::kDiskFull,
-                   "No hay espacio suficiente en el disco para escribir '" + path + "'.");
+    throw JetError(Msg::kDiskFull, path);
   }
-  throw JetError(create_err::kDiskFull, "No se pudo escribir en el archivo '" + path +
-                                            "' (error del sistema " + std::to_string(error) + ").");
+  throw JetError(Msg::kWriteFailed, path, std::to_string(error));
 }
 
 // A data page being filled: rows from the end of the page downwards, their
@@ -171,7 +169,7 @@ class DatabaseCreator::PageFile {
  public:
   PageFile(const std::string& path, const Format& fmt) : path_(path), fmt_(fmt) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) throwCannotOpen(path);
+    if (fd_ < 0) throw JetError(Msg::kCannotOpen, path);
   }
   ~PageFile() {
     if (fd_ >= 0) ::close(fd_);
@@ -180,9 +178,7 @@ class DatabaseCreator::PageFile {
   uint32_t count() const { return count_; }
   uint32_t allocate() {
     if (uint64_t{count_ + 1} * fmt_.page_size > maxFileSize(fmt_)) {
-      throw JetError(create_err::kDiskFull, "La base de datos '" + path_ +
-                                                "' superaría el tamaño máximo de un archivo de "
-                                                "Access.");
+      throw JetError(Msg::kFileTooLarge, path_);
     }
     return count_++;
   }
@@ -367,7 +363,7 @@ size_t DatabaseCreator::addTable(const TableDesign& design) {
   if (finished_) throw std::logic_error("database already finished");
   for (const auto& t : tables_) {
     if (equalsIgnoreCase(t->def->name, design.name)) {
-      throw JetError(3010, "La tabla '" + design.name + "' ya existe.");
+      throw JetError(Msg::kTableExists, design.name);
     }
   }
   return createTable(design, false) - kSystemTables;
@@ -391,7 +387,7 @@ void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
     for (size_t i = kSystemTables; i < tables_.size(); ++i) {
       if (equalsIgnoreCase(tables_[i]->def->name, name)) return i;
     }
-    throwUnknownTable(name);
+    throw JetError(Msg::kUnknownTable, name);
   };
   Relationship rel;
   rel.design = design;
@@ -402,21 +398,21 @@ void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
   if (design.primary_columns.empty() ||
       design.primary_columns.size() != design.foreign_columns.size() ||
       design.primary_columns.size() > 10) {
-    throw JetError(err::kBadFormat, "La relación '" + design.name + "' no tiene columnas válidas.");
+    throw JetError(Msg::kRelationNoColumns, design.name);
   }
   if (p.rows > 0 || f.rows > 0 || p.complete || f.complete) {
     throw std::logic_error("relationships must be added before rows");
   }
   for (const Relationship& other : relationships_) {
     if (equalsIgnoreCase(other.design.name, design.name)) {
-      throw JetError(err::kBadFormat, "La relación '" + design.name + "' ya existe.");
+      throw JetError(Msg::kRelationExists, design.name);
     }
   }
   auto columns = [&](Table& t, const std::vector<std::string>& names) {
     std::vector<uint16_t> numbers;
     for (const std::string& n : names) {
       auto pos = t.def->findColumn(n);
-      if (!pos) throwUnknownField(n);
+      if (!pos) throw JetError(Msg::kUnknownField, n);
       numbers.push_back(t.def->columns[*pos].number);
     }
     return numbers;
@@ -425,8 +421,7 @@ void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
   const std::vector<uint16_t> fc = columns(f, design.foreign_columns);
   for (size_t k = 0; k < pc.size(); ++k) {
     if (p.def->columnByNumber(pc[k])->type_code != f.def->columnByNumber(fc[k])->type_code) {
-      throw JetError(err::kBadFormat,
-                     "La relación '" + design.name + "' une columnas de tipos distintos.");
+      throw JetError(Msg::kRelationTypes, design.name);
     }
   }
   if (design.enforce_integrity) {
@@ -439,9 +434,7 @@ void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
     rel.primary_real = p.def->logical_indexes[p_index].real_index;
     rel.foreign_real = f.def->logical_indexes[f_index].real_index;
     if (!(p.def->real_indexes[rel.primary_real].flags & RealIndex::kUnique)) {
-      throw JetError(err::kBadFormat, "La relación '" + design.name +
-                                          "' no apunta a una clave única de '" +
-                                          design.primary_table + "'.");
+      throw JetError(Msg::kRelationNotUnique, design.name, design.primary_table);
     }
     // A real index added for the key gets its encoder and entry buffer.
     for (Table* t : {&p, &f}) {
@@ -477,7 +470,7 @@ RowId DatabaseCreator::insertAt(size_t index, const std::vector<Value>& values) 
     }
   }
   if (row->size() != t.def->columns.size()) {
-    throw JetError(err::kTypeMismatch, "No coinciden los tipos");
+    throw JetError(Msg::kTypeMismatch);
   }
   t.packer->pack(*row, &t, t.row_bytes);
   if (!t.data.fits(t.row_bytes.size())) {
@@ -492,8 +485,7 @@ RowId DatabaseCreator::insertAt(size_t index, const std::vector<Value>& values) 
     if ((real.flags & RealIndex::kIgnoreNulls) && t.encoders[r].allNull(*row)) continue;
     KeyResult key = t.encoders[r].encode(*row);
     if (!key.ok()) {
-      throw JetError(err::kTypeMismatch, "No se puede indexar una fila de la tabla '" +
-                                             t.def->name + "': " + key.problem);
+      throw JetError(Msg::kRowNotIndexable, t.def->name, key.problem);
     }
     t.entries[r].add(key.bytes, id);
   }
@@ -529,11 +521,7 @@ void DatabaseCreator::buildIndexes(Table& t) {
       for (const LogicalIndex& l : t.def->logical_indexes) {
         if (l.real_index == r && index.empty()) index = l.name;
       }
-      throw JetError(
-          create_err::kDuplicateKey,
-          "Los cambios solicitados en la tabla no se realizaron correctamente porque "
-          "crearían valores duplicados en el índice, clave principal o relación (tabla '" +
-              t.def->name + "', índice '" + index + "').");
+      throw JetError(Msg::kDuplicateKey, t.def->name, index);
     }
     real.root_page = t.built.back().root;
     t.extras.distinct_keys.push_back(static_cast<uint32_t>(t.built.back().distinct_keys));
@@ -586,10 +574,7 @@ void DatabaseCreator::checkRelationships() {
         break;
       }
       if (!found) {
-        throw JetError(3201,
-                       "No se puede agregar o cambiar el registro porque se necesita un "
-                       "registro relacionado en la tabla '" +
-                           p.def->name + "'.");
+        throw JetError(Msg::kRelatedRecordNeeded, p.def->name);
       }
     }
     rel.checked = true;

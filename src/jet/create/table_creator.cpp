@@ -30,7 +30,7 @@ constexpr size_t kMaxIndexColumns = 10;
 constexpr size_t kPageHeader = 8;
 
 [[noreturn]] void bad(const std::string& table, const std::string& why) {
-  throw JetError(err::kBadFormat, "No se puede crear la tabla '" + table + "': " + why + ".");
+  throw JetError(Msg::kCannotCreateTable, table, why);
 }
 
 bool isText(ColumnType t) {

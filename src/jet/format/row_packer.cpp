@@ -23,16 +23,13 @@ constexpr uint8_t kLvSingle = 0x40;
 constexpr uint8_t kLvChain = 0x00;
 
 [[noreturn]] void typeMismatch() {
-  throw JetError(err::kTypeMismatch, "No coinciden los tipos");
+  throw JetError(Msg::kTypeMismatch);
 }
 [[noreturn]] void overflow() {
-  throw JetError(create_err::kOverflow, "Desbordamiento");
+  throw JetError(Msg::kOverflow);
 }
 [[noreturn]] void tooSmall(const Column& c) {
-  throw JetError(create_err::kFieldTooSmall,
-                 "El campo '" + c.name +
-                     "' es demasiado pequeño para aceptar la cantidad de datos que intentó "
-                     "agregar.");
+  throw JetError(Msg::kFieldTooSmall, c.name);
 }
 
 // UTF-8 to UTF-16 code units; a malformed sequence is a type mismatch.
@@ -150,8 +147,7 @@ std::vector<uint8_t> valueBytes(const Format& fmt, const Column& c, const Value&
       break;
     }
     default:
-      throw JetError(err::kTypeMismatch,
-                     "No se pueden escribir columnas de tipo " + columnTypeName(c.type_code));
+      throw JetError(Msg::kColumnTypeNotWritable, columnTypeName(c.type_code));
   }
   return b;
 }
@@ -245,7 +241,7 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
         data.assign(v.asString().begin(), v.asString().end());
       }
       if (data.size() >= (1u << 30)) {
-        throw JetError(create_err::kRecordTooLarge, "El registro es demasiado grande.");
+        throw JetError(Msg::kRecordTooLarge);
       }
       longs.push_back({i, std::move(data), false});
       continue;
@@ -293,7 +289,7 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
     if (p.inline_value) {
       field.insert(field.end(), p.data.begin(), p.data.end());
     } else {
-      if (!lv) throw JetError(create_err::kRecordTooLarge, "El registro es demasiado grande.");
+      if (!lv) throw JetError(Msg::kRecordTooLarge);
       LongValueRef ref = lv->store(c, p.data);
       kind = ref.single_row ? kLvSingle : kLvChain;
       putU32(field.data() + 4, ref.pointer);
@@ -307,7 +303,7 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
     packJet3(var_data, present, fixed, out);
   }
   if (out.size() > maxRowSize()) {
-    throw JetError(create_err::kRecordTooLarge, "El registro es demasiado grande.");
+    throw JetError(Msg::kRecordTooLarge);
   }
 }
 
@@ -369,7 +365,7 @@ void RowPacker::packJet3(const std::vector<std::vector<uint8_t>>& var_data,
     const bool filler = (length - 1) / 256 > jumps;
     if (filler) ++length;
     if ((length - 1) / 256 != jumps + (filler ? 1 : 0)) {
-      throw JetError(create_err::kRecordTooLarge, "El registro es demasiado grande.");
+      throw JetError(Msg::kRecordTooLarge);
     }
     for (size_t i = var_slots_ + 1u; i-- > 0;) putLowByte(out, offsets[i]);
     if (filler) out.push_back(0xFF);

@@ -35,14 +35,6 @@ class LongValueStore {
   virtual LongValueRef store(const Column& column, const std::vector<uint8_t>& data) = 0;
 };
 
-// Error numbers of the creating side.
-namespace create_err {
-inline constexpr int kOverflow = 6;
-inline constexpr int kDiskFull = 3026;
-inline constexpr int kDuplicateKey = 3022;
-inline constexpr int kRecordTooLarge = 3047;
-inline constexpr int kFieldTooSmall = 3163;
-}  // namespace create_err
 
 // Text as the file stores it: Jet 3 in Windows-1252 (JetError 13 for a
 // character the code page lacks); Jet 4 in UCS-2, or, when `compress` and

@@ -46,8 +46,7 @@ void IndexTreeEditor::splitOverfull(const std::vector<Step>& path) {
 uint32_t IndexTreeEditor::newPage() {
   const uint32_t page = allocatePage(*pages_, *fmt_, used_map_);
   if (page == 0) {
-    throw JetError(err::kReadOnly, "No se puede actualizar el índice de '" + pages_->path() +
-                                       "': no queda ninguna página que el índice pueda usar.");
+    throw JetError(Msg::kIndexNoFreePage, pages_->path());
   }
   return page;
 }
@@ -75,9 +74,7 @@ void IndexTreeEditor::splitNode(uint32_t n, uint32_t parent) {
     if (candidate >= 2 && candidate < count && halvesFit(candidate)) k = candidate;
   }
   if (k == 0) {
-    throw JetError(err::kReadOnly, "No se puede actualizar el índice de '" + pages_->path() +
-                                       "': la página " + std::to_string(n) +
-                                       " no admite sus entradas nuevas.");
+    throw JetError(Msg::kIndexPageFull, pages_->path(), std::to_string(n));
   }
 
   const uint32_t q = newPage();

@@ -456,9 +456,7 @@ void IndexTreeEditor::write() {
       throwBadFormat(pages_->path(), "las entradas de la página de índice " + std::to_string(n) +
                                          " no están en orden");
     } catch (const std::length_error&) {
-      throw JetError(err::kReadOnly, "No se puede actualizar el índice de '" + pages_->path() +
-                                         "': la página " + std::to_string(n) +
-                                         " no admite sus entradas nuevas.");
+      throw JetError(Msg::kIndexPageFull, pages_->path(), std::to_string(n));
     }
     if (!p.leaf) bytes[flag_at] = p.node_flag;
     std::memcpy(pages_->writablePage(n), bytes.data(), bytes.size());

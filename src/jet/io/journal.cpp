@@ -78,11 +78,11 @@ std::string journalPath(const std::string& database_path) { return database_path
 void writeJournal(const std::string& database_path, const JournalContents& c) {
   const std::string path = journalPath(database_path);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throwCannotOpen(path);
+  if (fd < 0) throw JetError(Msg::kCannotOpen, path);
   auto fail = [&] {
     ::close(fd);
     ::unlink(path.c_str());
-    throwCannotOpen(path);
+    throw JetError(Msg::kCannotOpen, path);
   };
   std::vector<uint8_t> out;
   out.reserve(1 << 20);

@@ -39,10 +39,9 @@ void LockFile::acquire(const std::string& database_path) {
   fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     if (errno == EEXIST) {
-      throw JetError(err::kFileInUse,
-                     "No se puede usar '" + database_path + "'; el archivo ya está en uso.");
+      throw JetError(Msg::kFileInUse, database_path);
     }
-    throw JetError(err::kCannotOpen, "No se puede abrir el archivo '" + path_ + "'.");
+    throw JetError(Msg::kCannotOpen, path_);
   }
   // Record 0: the computer's name and the security name, each in 32 bytes.
   char record[2 * kNameSize];

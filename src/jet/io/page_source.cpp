@@ -45,14 +45,14 @@ PageSource::PageSource(std::string path, OpenMode mode) : path_(std::move(path))
   int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   fd_ = ::open(path_.c_str(), flags);
   if (fd_ < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) throwFileNotFound(path_);
-    throwCannotOpen(path_);
+    if (errno == ENOENT || errno == ENOTDIR) throw JetError(Msg::kFileNotFound, path_);
+    throw JetError(Msg::kCannotOpen, path_);
   }
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd_);
     fd_ = -1;
-    throwCannotOpen(path_);
+    throw JetError(Msg::kCannotOpen, path_);
   }
   recoverJournal();
   identity_ = currentIdentity();
@@ -85,7 +85,7 @@ void PageSource::recoverJournal() {
   page_size_ = j->page_size;
   writePages(j->pages, false);
   if (::ftruncate(fd_, static_cast<off_t>(j->file_size)) != 0 || ::fsync(fd_) != 0) {
-    throwCannotOpen(path_);
+    throw JetError(Msg::kCannotOpen, path_);
   }
   removeJournal(path_);
   page_size_ = 0;
@@ -94,7 +94,7 @@ void PageSource::recoverJournal() {
 std::vector<uint8_t> PageSource::readPrefix(size_t count) const {
   if (file_size_ < count) count = static_cast<size_t>(file_size_);
   std::vector<uint8_t> out(count);
-  if (!readFully(fd_, out.data(), count, 0)) throwCannotOpen(path_);
+  if (!readFully(fd_, out.data(), count, 0)) throw JetError(Msg::kCannotOpen, path_);
   if (read_through_) {
     auto it = read_through_->pages.find(0);
     if (it != read_through_->pages.end()) {
@@ -144,12 +144,10 @@ void PageSource::setPage(uint32_t number, std::vector<uint8_t> bytes) {
 void PageSource::beginUnit() {
   if (in_unit_) throw std::logic_error("unit of work already open");
   if (!writable()) {
-    throw JetError(err::kReadOnly, "No se puede actualizar. La base de datos '" + path_ +
-                                       "' está abierta de sólo lectura.");
+    throw JetError(Msg::kReadOnlyDatabase, path_);
   }
   if (currentIdentity() != identity_) {
-    throw JetError(err::kChangedByOther, "Otro programa ha cambiado '" + path_ +
-                                             "' mientras estaba abierto; vuelva a abrirlo.");
+    throw JetError(Msg::kChangedByOther, path_);
   }
   lock_.acquire(path_);
   in_unit_ = true;
@@ -159,8 +157,7 @@ void PageSource::beginUnit() {
 uint32_t PageSource::appendPage() {
   if (!in_unit_) throw std::logic_error("page added outside a unit of work");
   if (page_count_ >= 0x00FFFFFF) {
-    throw JetError(err::kCannotOpen, "No se puede ampliar el archivo '" + path_ +
-                                         "': alcanzó el mayor número de páginas.");
+    throw JetError(Msg::kCannotExtend, path_);
   }
   const uint32_t number = page_count_++;
   cache_.resize(page_count_);
@@ -230,7 +227,7 @@ void PageSource::writePages(const std::map<uint32_t, std::vector<uint8_t>>& page
   for (const auto& [number, original] : pages) {
     const uint8_t* data = from_cache ? cache_[number].get() : original.data();
     if (!writeFully(fd_, data, page_size_, uint64_t{number} * page_size_)) {
-      throw JetError(err::kCannotOpen, "No se puede escribir en el archivo '" + path_ + "'.");
+      throw JetError(Msg::kCannotWrite, path_);
     }
   }
 }
@@ -257,7 +254,7 @@ void PageSource::commitUnit() {
   try {
     writePages(j.pages, true);
     if (::fdatasync(fd_) != 0) {
-      throw JetError(err::kCannotOpen, "No se puede escribir en el archivo '" + path_ + "'.");
+      throw JetError(Msg::kCannotWrite, path_);
     }
   } catch (...) {
     // Put the file back as it was; the journal stays if even that fails.

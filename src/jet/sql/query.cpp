@@ -26,7 +26,7 @@ sql::ValueClass operandClass(const Operand& o, const TableDef& def) {
 void resolve(Operand& o, const TableDef& def, std::vector<size_t>& used) {
   if (!o.is_column) return;
   const std::optional<size_t> index = def.findColumn(o.name);
-  if (!index) throwUnknownField(o.name);
+  if (!index) throw JetError(Msg::kUnknownField, o.name);
   o.column = *index;
   used.push_back(*index);
 }

@@ -259,12 +259,10 @@ Truth evaluate(const Expr& e, const ColumnSource& row) {
 
 void throwTypeClash(const Expr& compare, const std::string& left_type,
                     const std::string& right_type) {
-  throw JetError(err::kCriteriaTypeMismatch,
-                 "No coinciden los tipos de datos en la expresión de criterios. (" +
-                     compare.left.text + " " + compareOpText(compare.op) + " " +
+  throw JetError(Msg::kCriteriaTypeMismatch,
+                 compare.left.text + " " + compareOpText(compare.op) + " " +
                      compare.right.text + ": " + describeOperand(compare.left, left_type) +
-                     " no se puede comparar con " + describeOperand(compare.right, right_type) +
-                     ")");
+                     " no se puede comparar con " + describeOperand(compare.right, right_type));
 }
 
 std::string columnTypeNameEs(ColumnType type) {

@@ -78,9 +78,7 @@ size_t characterPosition(std::string_view text, size_t offset) {
 }
 
 void throwSyntaxError(std::string_view query, size_t position, const std::string& what) {
-  throw JetError(err::kSyntax, "Error de sintaxis en la expresión de consulta '" +
-                                   std::string(query) + "'. (posición " + std::to_string(position) +
-                                   ": " + what + ")");
+  throw JetError(Msg::kSyntax, query, std::to_string(position), what);
 }
 
 std::optional<double> parseDateLiteral(std::string_view body) {

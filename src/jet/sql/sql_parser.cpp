@@ -241,7 +241,7 @@ class Parser {
     next();
     if (!isName(peek())) fail("se esperaba un nombre de campo después de '.'");
     o.name = next().value;
-    if (!equalsIgnoreCase(qualifier, table_)) throwUnknownField(qualifier + "." + o.name);
+    if (!equalsIgnoreCase(qualifier, table_)) throw JetError(Msg::kUnknownField, qualifier + "." + o.name);
   }
 
   std::string_view text_;
