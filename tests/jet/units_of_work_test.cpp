@@ -7,12 +7,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "jet/checker.h"
-#include "jet/database.h"
-#include "jet/error.h"
 #include "io/journal.h"
 #include "io/lock_file.h"
 #include "io/page_source.h"
+#include "jet/checker.h"
+#include "jet/database.h"
+#include "jet/error.h"
 #include "jet/query.h"
 #include "support/shared_fixtures.h"
 
@@ -22,7 +22,8 @@ namespace {
 
 std::vector<uint8_t> fileBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
 }
 
 class UnitsOfWork : public ::testing::Test {
@@ -140,9 +141,10 @@ TEST_F(UnitsOfWork, AnInterruptedWriteIsUndoneWhenTheFileIsOpenedAgain) {
   j.page_size = 4096;
   j.file_size = original_.size();
   for (uint32_t p : {3u, 9u}) {
-    j.pages[p] = std::vector<uint8_t>(original_.begin() + p * 4096, original_.begin() + (p + 1) * 4096);
+    j.pages[p] =
+        std::vector<uint8_t>(original_.begin() + p * 4096, original_.begin() + (p + 1) * 4096);
   }
-  jet::writeJournal(file_.string(), j);
+  jet::Journal(jet::systemOs(), file_.string()).write(j);
   {
     std::fstream f(file_, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(3 * 4096);
@@ -170,7 +172,7 @@ TEST_F(UnitsOfWork, AJournalCutShortIsDiscardedBecauseTheFileWasNotTouched) {
   j.page_size = 4096;
   j.file_size = original_.size();
   j.pages[3] = std::vector<uint8_t>(4096, 0x11);
-  jet::writeJournal(file_.string(), j);
+  jet::Journal(jet::systemOs(), file_.string()).write(j);
   fs::resize_file(jet::journalPath(file_.string()), 100);
   jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
   EXPECT_EQ(fileBytes(file_), original_);

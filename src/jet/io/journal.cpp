@@ -1,13 +1,6 @@
 #include "io/journal.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "jet/error.h"
 
@@ -38,7 +31,8 @@ uint32_t crc32(const uint8_t* data, size_t n, uint32_t crc = 0) {
   const auto& t = tables.t;
   crc = ~crc;
   while (n >= 8) {
-    const uint32_t lo = crc ^ (data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t{data[3]} << 24));
+    const uint32_t lo =
+        crc ^ (data[0] | (data[1] << 8) | (data[2] << 16) | (uint32_t{data[3]} << 24));
     crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
           t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
     data += 8;
@@ -57,43 +51,35 @@ void put64(std::vector<uint8_t>& out, uint64_t v) {
 uint32_t get32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24);
 }
-uint64_t get64(const uint8_t* p) { return get32(p) | (uint64_t{get32(p + 4)} << 32); }
-
-void syncFolderOf(const std::string& path) {
-  std::filesystem::path dir = std::filesystem::path(path).parent_path();
-  if (dir.empty()) dir = std::filesystem::path(".");
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
+uint64_t get64(const uint8_t* p) {
+  return get32(p) | (uint64_t{get32(p + 4)} << 32);
 }
 
 }  // namespace
 
-std::string journalPath(const std::string& database_path) { return database_path + "-journal"; }
+std::string journalPath(const std::string& database_path) {
+  return database_path + "-journal";
+}
+
+Journal::Journal(Os& os, const std::string& database_path)
+    : os_(&os), database_path_(database_path), path_(journalPath(database_path)) {}
 
 // Layout: magic, page size (u32), file size (u64), page count (u32), header
 // CRC (u32); then per page: number (u32), bytes, CRC of number and bytes (u32).
-void writeJournal(const std::string& database_path, const JournalContents& c) {
-  const std::string path = journalPath(database_path);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw JetError(Msg::kCannotOpen, path);
+void Journal::write(const JournalContents& c) {
+  std::unique_ptr<OsFile> file;
+  if (!os_->open(path_, OpenFor::Create, file)) throw JetError(Msg::kCannotOpen, path_);
   auto fail = [&] {
-    ::close(fd);
-    ::unlink(path.c_str());
-    throw JetError(Msg::kCannotOpen, path);
+    file.reset();
+    os_->remove(path_);
+    throw JetError(Msg::kCannotOpen, path_);
   };
   std::vector<uint8_t> out;
   out.reserve(1 << 20);
+  uint64_t written = 0;
   auto flush = [&] {
-    size_t done = 0;
-    while (done < out.size()) {
-      ssize_t n = ::write(fd, out.data() + done, out.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
+    if (!file->write(written, out.data(), out.size())) return false;
+    written += out.size();
     out.clear();
     return true;
   };
@@ -110,15 +96,17 @@ void writeJournal(const std::string& database_path, const JournalContents& c) {
     put32(out, crc32(out.data() + start, out.size() - start));
   }
   if (!flush()) fail();
-  if (::fsync(fd) != 0) fail();
-  ::close(fd);
-  syncFolderOf(path);
+  if (!file->sync()) fail();
+  file->close();
+  os_->syncFolderOf(path_);
 }
 
-std::optional<JournalContents> readJournal(const std::string& database_path) {
-  std::ifstream in(journalPath(database_path), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+std::optional<JournalContents> Journal::read() {
+  std::unique_ptr<OsFile> file;
+  uint64_t size = 0;
+  if (!os_->open(path_, OpenFor::Read, file) || !file->size(size)) return std::nullopt;
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  if (!file->read(0, data.data(), data.size())) return std::nullopt;
   constexpr size_t kHeader = sizeof kMagic + 4 + 8 + 4 + 4;
   if (data.size() < kHeader || std::memcmp(data.data(), kMagic, sizeof kMagic) != 0) {
     return std::nullopt;
@@ -141,9 +129,24 @@ std::optional<JournalContents> readJournal(const std::string& database_path) {
   return c;
 }
 
-void removeJournal(const std::string& database_path) {
-  ::unlink(journalPath(database_path).c_str());
-  syncFolderOf(database_path);
+bool Journal::exists() {
+  return os_->exists(path_);
+}
+
+void Journal::playBack(OsFile& database, const JournalContents& c) {
+  for (const auto& [number, bytes] : c.pages) {
+    if (!database.write(uint64_t{number} * c.page_size, bytes.data(), c.page_size)) {
+      throw JetError(Msg::kCannotWrite, database_path_);
+    }
+  }
+  if (!database.truncate(c.file_size) || !database.sync()) {
+    throw JetError(Msg::kCannotOpen, database_path_);
+  }
+}
+
+void Journal::remove() {
+  os_->remove(path_);
+  os_->syncFolderOf(path_);
 }
 
 }  // namespace jet

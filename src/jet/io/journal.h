@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "io/os.h"
+
 namespace jet {
 
 struct JournalContents {
@@ -21,15 +23,35 @@ struct JournalContents {
 
 std::string journalPath(const std::string& database_path);
 
-// Writes and syncs the journal; throws JetError 3051 naming the journal when it cannot.
-void writeJournal(const std::string& database_path, const JournalContents& contents);
+// The journal of one database file.
+class Journal {
+ public:
+  Journal(Os& os, const std::string& database_path);
 
-// Reads a complete journal; nullopt when there is none, or when it was cut
-// short (then the database file was never touched, since the file is only
-// written after the journal is synced).
-std::optional<JournalContents> readJournal(const std::string& database_path);
+  const std::string& path() const { return path_; }
 
-// Removes the journal (and syncs the folder): the unit of work is done.
-void removeJournal(const std::string& database_path);
+  // Writes and syncs the journal, then its folder; throws JetError 3051
+  // naming the journal when it cannot (and leaves none behind).
+  void write(const JournalContents& contents);
+
+  // A complete journal; nullopt when there is none, or when it was cut
+  // short (then the database file was never touched, since the file is only
+  // written after the journal is synced).
+  std::optional<JournalContents> read();
+  bool exists();
+
+  // Puts the original pages back into the database file and gives it back
+  // its size from before the unit, synced. Throws JetError 3051 naming the
+  // database when a page cannot be written or the size or sync fails.
+  void playBack(OsFile& database, const JournalContents& contents);
+
+  // Removes the journal (and syncs the folder): the unit of work is done.
+  void remove();
+
+ private:
+  Os* os_;
+  std::string database_path_;
+  std::string path_;
+};
 
 }  // namespace jet

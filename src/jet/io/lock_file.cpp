@@ -1,11 +1,9 @@
 #include "io/lock_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
-#include <filesystem>
+#include <string_view>
 
 #include "jet/error.h"
 
@@ -13,57 +11,66 @@ namespace jet {
 
 namespace {
 
-constexpr off_t kFirstUserLock = 0x10000001;
+constexpr uint64_t kFirstUserLock = 0x10000001;
 constexpr size_t kNameSize = 32;
 
-void putName(char* out, const char* name) {
+void putName(char* out, const std::string& name) {
   std::memset(out, ' ', kNameSize);
-  std::memcpy(out, name, std::min(std::strlen(name), kNameSize));
+  std::memcpy(out, name.data(), std::min(name.size(), kNameSize));
 }
 
 }  // namespace
 
+// The ".mdb" extension of the file's name, in any case, becomes ".ldb"; a
+// name with another extension or none gets ".ldb" added. A name that is
+// only ".mdb" has no extension, as with hidden files.
 std::string lockFilePath(const std::string& database_path) {
-  std::filesystem::path p(database_path);
-  std::string ext = p.extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".mdb") return p.replace_extension(".ldb").string();
+  constexpr std::string_view kExtension = ".mdb";
+  size_t name = database_path.size();
+  while (name > 0 && !isPathSeparator(database_path[name - 1])) --name;
+  const size_t length = database_path.size() - name;
+  if (length > kExtension.size()) {
+    const size_t dot = database_path.size() - kExtension.size();
+    bool same = true;
+    for (size_t i = 0; i < kExtension.size(); ++i) {
+      const auto c = static_cast<unsigned char>(database_path[dot + i]);
+      same = same && std::tolower(c) == kExtension[i];
+    }
+    if (same) return database_path.substr(0, dot) + ".ldb";
+  }
   return database_path + ".ldb";
 }
 
-LockFile::~LockFile() { release(); }
+LockFile::~LockFile() {
+  release();
+}
 
 void LockFile::acquire(const std::string& database_path) {
   if (held()) return;
   path_ = lockFilePath(database_path);
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    if (errno == EEXIST) {
+  const OsStatus opened = os_->open(path_, OpenFor::CreateNew, file_);
+  if (!opened) {
+    file_.reset();
+    if (opened.failure == OsFailure::AlreadyExists) {
       throw JetError(Msg::kFileInUse, database_path);
     }
     throw JetError(Msg::kCannotOpen, path_);
   }
   // Record 0: the computer's name and the security name, each in 32 bytes.
+  // The record is informative; the held lock is what counts.
   char record[2 * kNameSize];
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "localhost");
+  std::string host = os_->computerName();
+  if (host.empty()) host = "localhost";
   putName(record, host);
   putName(record + kNameSize, "Admin");
-  ssize_t written = ::write(fd_, record, sizeof record);
-  (void)written;  // the record is informative; the held lock is what counts
-  struct flock lk {};
-  lk.l_type = F_WRLCK;
-  lk.l_whence = SEEK_SET;
-  lk.l_start = kFirstUserLock;
-  lk.l_len = 1;
-  ::fcntl(fd_, F_SETLK, &lk);
+  file_->write(0, reinterpret_cast<const uint8_t*>(record), sizeof record);
+  file_->lockByte(kFirstUserLock);
 }
 
 void LockFile::release() {
-  if (fd_ < 0) return;
-  ::close(fd_);
-  ::unlink(path_.c_str());
-  fd_ = -1;
+  if (!file_) return;
+  file_.reset();
+  os_->remove(path_);
 }
 
 }  // namespace jet

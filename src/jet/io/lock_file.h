@@ -4,7 +4,10 @@
 // nothing is written.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "io/os.h"
 
 namespace jet {
 
@@ -12,7 +15,7 @@ std::string lockFilePath(const std::string& database_path);
 
 class LockFile {
  public:
-  LockFile() = default;
+  explicit LockFile(Os& os) : os_(&os) {}
   ~LockFile();
   LockFile(const LockFile&) = delete;
   LockFile& operator=(const LockFile&) = delete;
@@ -20,13 +23,14 @@ class LockFile {
   // Creates the lock file with this machine's record and holds its user
   // lock. Throws JetError 3045 when a lock file is already there.
   void acquire(const std::string& database_path);
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return file_ != nullptr; }
   // Removes the lock file.
   void release();
 
  private:
+  Os* os_;
   std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<OsFile> file_;
 };
 
 }  // namespace jet

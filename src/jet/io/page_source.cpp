@@ -1,11 +1,6 @@
 #include "io/page_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
@@ -13,45 +8,12 @@
 
 namespace jet {
 
-namespace {
-
-bool readFully(int fd, uint8_t* out, size_t count, uint64_t offset) {
-  while (count > 0) {
-    ssize_t got = ::pread(fd, out, count, static_cast<off_t>(offset));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    out += got;
-    count -= static_cast<size_t>(got);
-    offset += static_cast<uint64_t>(got);
-  }
-  return true;
-}
-
-bool writeFully(int fd, const uint8_t* data, size_t count, uint64_t offset) {
-  while (count > 0) {
-    ssize_t put = ::pwrite(fd, data, count, static_cast<off_t>(offset));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    data += put;
-    count -= static_cast<size_t>(put);
-    offset += static_cast<uint64_t>(put);
-  }
-  return true;
-}
-
-}  // namespace
-
-PageSource::PageSource(std::string path, OpenMode mode) : path_(std::move(path)), mode_(mode) {
-  int flags = (mode == OpenMode::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-  fd_ = ::open(path_.c_str(), flags);
-  if (fd_ < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) throw JetError(Msg::kFileNotFound, path_);
-    throw JetError(Msg::kCannotOpen, path_);
-  }
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
+PageSource::PageSource(std::string path, OpenMode mode, Os& os)
+    : path_(std::move(path)), mode_(mode), journal_(os, path_), lock_(os) {
+  const OsStatus opened =
+      os.open(path_, mode == OpenMode::ReadWrite ? OpenFor::ReadWrite : OpenFor::Read, file_);
+  if (!opened) {
+    if (opened.failure == OsFailure::NotFound) throw JetError(Msg::kFileNotFound, path_);
     throw JetError(Msg::kCannotOpen, path_);
   }
   recoverJournal();
@@ -61,40 +23,34 @@ PageSource::PageSource(std::string path, OpenMode mode) : path_(std::move(path))
 
 PageSource::~PageSource() {
   if (in_unit_) rollbackUnit();
-  if (fd_ >= 0) ::close(fd_);
+  file_.reset();  // closed before the lock file goes
 }
 
-PageSource::Identity PageSource::currentIdentity() const {
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) return {};
-  return {static_cast<uint64_t>(st.st_size),
-          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+FileIdentity PageSource::currentIdentity() const {
+  FileIdentity id;
+  if (!file_->identity(id)) return {};
+  return id;
 }
 
 void PageSource::recoverJournal() {
-  std::optional<JournalContents> j = readJournal(path_);
+  std::optional<JournalContents> j = journal_.read();
   if (mode_ == OpenMode::ReadOnly) {
     read_through_ = std::move(j);
     return;
   }
   if (!j) {
     // None, or one cut short before the file was touched.
-    if (::access(journalPath(path_).c_str(), F_OK) == 0) removeJournal(path_);
+    if (journal_.exists()) journal_.remove();
     return;
   }
-  page_size_ = j->page_size;
-  writePages(j->pages, false);
-  if (::ftruncate(fd_, static_cast<off_t>(j->file_size)) != 0 || ::fsync(fd_) != 0) {
-    throw JetError(Msg::kCannotOpen, path_);
-  }
-  removeJournal(path_);
-  page_size_ = 0;
+  journal_.playBack(*file_, *j);
+  journal_.remove();
 }
 
 std::vector<uint8_t> PageSource::readPrefix(size_t count) const {
   if (file_size_ < count) count = static_cast<size_t>(file_size_);
   std::vector<uint8_t> out(count);
-  if (!readFully(fd_, out.data(), count, 0)) throw JetError(Msg::kCannotOpen, path_);
+  if (!file_->read(0, out.data(), count)) throw JetError(Msg::kCannotOpen, path_);
   if (read_through_) {
     auto it = read_through_->pages.find(0);
     if (it != read_through_->pages.end()) {
@@ -120,13 +76,14 @@ void PageSource::setPageSize(size_t page_size) {
 
 ByteView PageSource::page(uint32_t number) const {
   if (number >= page_count_) {
-    throwBadFormat(path_, "la página " + std::to_string(number) + " está fuera del archivo (tiene " +
-                              std::to_string(page_count_) + " páginas)");
+    throwBadFormat(path_, "la página " + std::to_string(number) +
+                              " está fuera del archivo (tiene " + std::to_string(page_count_) +
+                              " páginas)");
   }
   auto& slot = cache_[number];
   if (!slot) {
     auto buf = std::make_unique<uint8_t[]>(page_size_);
-    if (!readFully(fd_, buf.get(), page_size_, uint64_t{number} * page_size_)) {
+    if (!file_->read(uint64_t{number} * page_size_, buf.get(), page_size_)) {
       throwBadFormat(path_, "no se puede leer la página " + std::to_string(number));
     }
     slot = std::move(buf);
@@ -223,10 +180,11 @@ void PageSource::clearSavepoint() {
   savepoint_set_ = false;
 }
 
-void PageSource::writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache) {
-  for (const auto& [number, original] : pages) {
-    const uint8_t* data = from_cache ? cache_[number].get() : original.data();
-    if (!writeFully(fd_, data, page_size_, uint64_t{number} * page_size_)) {
+// The unit's pages as it left them, in page order.
+void PageSource::writeChangedPages(const std::map<uint32_t, std::vector<uint8_t>>& pages) {
+  for (const auto& entry : pages) {
+    const uint32_t number = entry.first;
+    if (!file_->write(uint64_t{number} * page_size_, cache_[number].get(), page_size_)) {
       throw JetError(Msg::kCannotWrite, path_);
     }
   }
@@ -245,31 +203,29 @@ void PageSource::commitUnit() {
   originals_.clear();
   auto giveBack = [&] { originals_ = std::move(j.pages); };
   try {
-    writeJournal(path_, j);
+    journal_.write(j);
   } catch (...) {
     giveBack();
     rollbackUnit();
     throw;
   }
   try {
-    writePages(j.pages, true);
-    if (::fdatasync(fd_) != 0) {
+    writeChangedPages(j.pages);
+    if (!file_->sync()) {
       throw JetError(Msg::kCannotWrite, path_);
     }
   } catch (...) {
     // Put the file back as it was; the journal stays if even that fails.
     try {
-      writePages(j.pages, false);
-      if (::ftruncate(fd_, static_cast<off_t>(file_size_)) == 0 && ::fdatasync(fd_) == 0) {
-        removeJournal(path_);
-      }
+      journal_.playBack(*file_, j);
+      journal_.remove();
     } catch (...) {
     }
     giveBack();
     rollbackUnit();
     throw;
   }
-  removeJournal(path_);
+  journal_.remove();
   forgetJournaled(j.pages);
   clearSavepoint();
   identity_ = currentIdentity();

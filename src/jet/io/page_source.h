@@ -2,10 +2,9 @@
 // database file. Pages are read whole, checked against the file's size and
 // cached. Changes are made in units of work: a page is copied before its
 // first change, and at commit the originals go to the rollback journal
-// before the changed pages go to the file.
+// before the changed pages go to the file. The file, the journal and the
+// lock file are reached through the operating-system layer (io/os.h).
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
@@ -17,6 +16,7 @@
 #include "format/bytes.h"
 #include "io/journal.h"
 #include "io/lock_file.h"
+#include "io/os.h"
 
 namespace jet {
 
@@ -27,8 +27,9 @@ class PageSource {
   // Opens the file. Throws JetError 3024 when it does not exist, 3051 when
   // it cannot be opened (3051 also when it cannot be opened for writing in
   // ReadWrite mode). A journal left by an interrupted write is played back
-  // first (ReadWrite) or read through (ReadOnly).
-  PageSource(std::string path, OpenMode mode = OpenMode::ReadOnly);
+  // first (ReadWrite) or read through (ReadOnly). Every call to the system
+  // goes to `os`, which must outlive the page source.
+  PageSource(std::string path, OpenMode mode = OpenMode::ReadOnly, Os& os = systemOs());
   ~PageSource();
   PageSource(const PageSource&) = delete;
   PageSource& operator=(const PageSource&) = delete;
@@ -73,35 +74,31 @@ class PageSource {
   void rollbackToSavepoint();
 
  private:
-  struct Identity {
-    uint64_t size = 0;
-    int64_t mtime_ns = 0;
-    bool operator==(const Identity&) const = default;
-  };
-  Identity currentIdentity() const;
+  FileIdentity currentIdentity() const;
   void recoverJournal();
-  void writePages(const std::map<uint32_t, std::vector<uint8_t>>& pages, bool from_cache);
+  void writeChangedPages(const std::map<uint32_t, std::vector<uint8_t>>& pages);
   void forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>& pages);
   void clearSavepoint();
   void dropPagesFrom(uint32_t count);
 
   std::string path_;
   OpenMode mode_;
-  int fd_ = -1;
+  std::unique_ptr<OsFile> file_;
+  Journal journal_;
   uint64_t file_size_ = 0;
   size_t page_size_ = 0;
   uint32_t page_count_ = 0;
   mutable std::vector<std::unique_ptr<uint8_t[]>> cache_;
   std::optional<JournalContents> read_through_;  // a hot journal seen read-only
-  Identity identity_;
+  FileIdentity identity_;
   bool in_unit_ = false;
   std::map<uint32_t, std::vector<uint8_t>> originals_;  // of the pages the unit changed
-  std::vector<bool> in_journal_;                         // by page: listed in originals_
-  uint32_t unit_page_count_ = 0;  // pages when the unit began
+  std::vector<bool> in_journal_;                        // by page: listed in originals_
+  uint32_t unit_page_count_ = 0;                        // pages when the unit began
   bool savepoint_set_ = false;
   uint32_t savepoint_page_count_ = 0;
   std::map<uint32_t, std::vector<uint8_t>> at_savepoint_;  // pages changed since, as they were
-  std::vector<bool> in_savepoint_;                          // by page: listed in at_savepoint_
+  std::vector<bool> in_savepoint_;                         // by page: listed in at_savepoint_
   LockFile lock_;
 };
 
