@@ -34,8 +34,8 @@ auto guarded(const std::string& path, Where&& where, Fn&& fn) -> decltype(fn()) 
 
 }  // namespace
 
-Database::Database(const std::string& path, OpenMode mode)
-    : pages_(std::make_unique<PageSource>(path, mode)),
+Database::Database(const std::string& path, OpenMode mode, Os& os)
+    : pages_(std::make_unique<PageSource>(path, mode, os)),
       decoder_(*pages_, formatFor(Version::Jet4)) {
   std::vector<uint8_t> prefix = pages_->readPrefix(4096);
   header_ = parseHeader(prefix, pages_->fileSize(), path);

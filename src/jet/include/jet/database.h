@@ -30,8 +30,10 @@ class Database {
  public:
   // Opens the file, read-only unless asked. Throws JetError: 3024 when it
   // does not exist, 3051 when it cannot be opened, 3343 (naming the file and
-  // the reason) when it is no Access 97-2003 database or is damaged.
-  explicit Database(const std::string& path, OpenMode mode = OpenMode::ReadOnly);
+  // the reason) when it is no Access 97-2003 database or is damaged. The
+  // file is reached through `os` (tests pass their own).
+  explicit Database(const std::string& path, OpenMode mode = OpenMode::ReadOnly,
+                    Os& os = systemOs());
   ~Database();
 
   const std::string& path() const { return pages_->path(); }
