@@ -1,25 +1,20 @@
-#include "jet/creator.h"
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <optional>
 #include <stdexcept>
 
-#include "format/catalog.h"
 #include "create/creator_util.h"
-#include "jet/error.h"
+#include "format/catalog.h"
 #include "format/header.h"
-#include "index/index_builder.h"
-#include "index/index_key.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
 #include "format/usage_map_writer.h"
+#include "index/index_builder.h"
+#include "index/index_key.h"
+#include "jet/creator.h"
+#include "jet/error.h"
 
 namespace jet {
 
@@ -63,11 +58,11 @@ size_t maxLongValueRow(const Format& fmt) {
   return fmt.is_jet4() ? 4076 : 2032;
 }
 
-[[noreturn]] void writeFailed(const std::string& path, int error) {
-  if (error == ENOSPC) {
+[[noreturn]] void writeFailed(const std::string& path, const OsStatus& status) {
+  if (status.failure == OsFailure::DiskFull) {
     throw JetError(Msg::kDiskFull, path);
   }
-  throw JetError(Msg::kWriteFailed, path, std::to_string(error));
+  throw JetError(Msg::kWriteFailed, path, std::to_string(status.code));
 }
 
 // A data page being filled: rows from the end of the page downwards, their
@@ -167,12 +162,8 @@ std::vector<uint8_t> headerPage(const Format& fmt, double creation_date) {
 
 class DatabaseCreator::PageFile {
  public:
-  PageFile(const std::string& path, const Format& fmt) : path_(path), fmt_(fmt) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) throw JetError(Msg::kCannotOpen, path);
-  }
-  ~PageFile() {
-    if (fd_ >= 0) ::close(fd_);
+  PageFile(Os& os, const std::string& path, const Format& fmt) : path_(path), fmt_(fmt) {
+    if (!os.open(path, OpenFor::Create, file_)) throw JetError(Msg::kCannotOpen, path);
   }
 
   uint32_t count() const { return count_; }
@@ -194,35 +185,25 @@ class DatabaseCreator::PageFile {
   }
   void write(uint32_t page, const std::vector<uint8_t>& bytes) { write(page, bytes.data()); }
   void flush() {
-    size_t done = 0;
-    const off_t at = static_cast<off_t>(uint64_t{run_start_} * fmt_.page_size);
-    while (done < run_.size()) {
-      ssize_t n =
-          ::pwrite(fd_, run_.data() + done, run_.size() - done, at + static_cast<off_t>(done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        writeFailed(path_, errno);
-      }
-      done += static_cast<size_t>(n);
-    }
+    if (run_.empty()) return;
+    const OsStatus s =
+        file_->write(uint64_t{run_start_} * fmt_.page_size, run_.data(), run_.size());
+    if (!s) writeFailed(path_, s);
     run_.clear();
   }
   void close() {
     flush();
-    if (::ftruncate(fd_, static_cast<off_t>(uint64_t{count_} * fmt_.page_size)) != 0 ||
-        ::fsync(fd_) != 0) {
-      writeFailed(path_, errno);
-    }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) writeFailed(path_, errno);
+    OsStatus s = file_->truncate(uint64_t{count_} * fmt_.page_size);
+    if (s) s = file_->sync();
+    if (s) s = file_->close();
+    if (!s) writeFailed(path_, s);
   }
 
  private:
   static constexpr size_t kRunBytes = 1 << 20;
   std::string path_;
   const Format& fmt_;
-  int fd_ = -1;
+  std::unique_ptr<OsFile> file_;
   uint32_t count_ = 0;
   std::vector<uint8_t> run_;
   uint32_t run_start_ = 0;
@@ -305,10 +286,10 @@ struct DatabaseCreator::Relationship {
   bool checked = false;
 };
 
-DatabaseCreator::DatabaseCreator(std::string path, CreateOptions options)
-    : path_(std::move(path)), options_(options), fmt_(&formatFor(options.version)) {
+DatabaseCreator::DatabaseCreator(std::string path, CreateOptions options, Os& os)
+    : path_(std::move(path)), options_(options), fmt_(&formatFor(options.version)), os_(&os) {
   if (options_.creation_date < 0) options_.creation_date = joinDateTime({2026, 1, 1, 0, 0, 0});
-  file_ = std::make_unique<PageFile>(path_, *fmt_);
+  file_ = std::make_unique<PageFile>(os, path_, *fmt_);
   // Page 0 (header), page 1 (global map), pages 2-5 (system TDEFs).
   file_->allocate();
   file_->allocate();
@@ -318,7 +299,7 @@ DatabaseCreator::DatabaseCreator(std::string path, CreateOptions options)
 DatabaseCreator::~DatabaseCreator() {
   if (!finished_) {
     file_.reset();
-    ::unlink(path_.c_str());
+    os_->remove(path_);
   }
 }
 

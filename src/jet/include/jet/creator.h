@@ -33,10 +33,11 @@
 #include <string>
 #include <vector>
 
+#include "create/table_creator.h"
 #include "format/data_page.h"
 #include "format/format.h"
-#include "create/table_creator.h"
 #include "format/table_def.h"
+#include "io/os.h"
 #include "jet/value.h"
 
 namespace jet {
@@ -63,8 +64,9 @@ class DatabaseCreator {
  public:
   // Creates (or truncates) the file at `path`. Throws JetError 3051 when it
   // cannot be created. Until finish() succeeds the file is not a database;
-  // a creator destroyed before that removes it.
-  explicit DatabaseCreator(std::string path, CreateOptions options = {});
+  // a creator destroyed before that removes it. The file is written through
+  // `os` (tests pass their own).
+  explicit DatabaseCreator(std::string path, CreateOptions options = {}, Os& os = systemOs());
   ~DatabaseCreator();
   DatabaseCreator(const DatabaseCreator&) = delete;
   DatabaseCreator& operator=(const DatabaseCreator&) = delete;
@@ -145,6 +147,7 @@ class DatabaseCreator {
   std::string path_;
   CreateOptions options_;
   const Format* fmt_;
+  Os* os_;
   std::unique_ptr<PageFile> file_;
   std::vector<std::unique_ptr<Table>> tables_;  // the 4 system tables, then the user tables
   std::vector<Relationship> relationships_;
