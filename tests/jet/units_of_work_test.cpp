@@ -30,10 +30,8 @@ class UnitsOfWork : public ::testing::Test {
  protected:
   void SetUp() override {
     REQUIRE_FIXTURES();
-    dir_ = testsupport::scratchDir();
-    file_ = dir_ / "clientes.mdb";
-    fs::copy_file(testsupport::fixture("clientes/clientes-v2000-small.mdb"), file_);
-    fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);
+    file_ = testsupport::scratchCopy("clientes/clientes-v2000-small.mdb", "clientes.mdb");
+    dir_ = file_.parent_path();
     original_ = fileBytes(file_);
   }
   void TearDown() override { fs::remove_all(dir_); }

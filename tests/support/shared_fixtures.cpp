@@ -42,7 +42,9 @@ std::vector<fs::path> allFixtures() {
   return out;
 }
 
-fs::path fixture(const std::string& relative) { return sharedDir() / "fixtures" / relative; }
+fs::path fixture(const std::string& relative) {
+  return sharedDir() / "fixtures" / relative;
+}
 
 fs::path scratchDir() {
   // Every folder handed out goes when the test program ends, unless
@@ -63,6 +65,13 @@ fs::path scratchDir() {
   fs::create_directories(dir);
   folders.paths.push_back(dir);
   return dir;
+}
+
+fs::path scratchCopy(const std::string& relative, const std::string& name) {
+  const fs::path copy = scratchDir() / name;
+  fs::copy_file(fixture(relative), copy);
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+  return copy;
 }
 
 }  // namespace testsupport

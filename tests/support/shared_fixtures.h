@@ -22,6 +22,10 @@ std::filesystem::path fixture(const std::string& relative);
 // JET_KEEP_SCRATCH is set).
 std::filesystem::path scratchDir();
 
+// A copy of a fixture that the test may write, as `name` in a fresh scratch
+// folder.
+std::filesystem::path scratchCopy(const std::string& relative, const std::string& name);
+
 }  // namespace testsupport
 
 // Skips the test (or fails it under REQUIRE_SHARED=1) when the fixtures are absent.
