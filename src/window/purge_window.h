@@ -16,7 +16,7 @@
 
 #include "db/field_view.h"
 #include "db/record_channel.h"
-#include "window/runtime.h"
+#include "runtime/runtime.h"
 
 namespace window {
 
