@@ -1,4 +1,4 @@
-# The main window and the runtime services on Qt.
+# The main window and the runtime services on Qt, and the program itself.
 
 # Widget tests on Qt's offscreen platform; labelled "gui", so they stay out of
 # the sanitizer pass.
