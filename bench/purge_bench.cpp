@@ -43,14 +43,12 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "db/field_view.h"
 #include "db/record_channel.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "purge/purge_form.h"
 #include "purge/purge_run.h"
 #include "support/fake_runtime.h"
-
 
 namespace {
 
@@ -166,7 +164,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // Scratch folder and generation.
 
-
 // One full read of the four tables; fills the row count of each.
 double fullRead(const std::string& path, std::vector<uint64_t>& rows) {
   jet::Database db(path);
@@ -197,26 +194,19 @@ class TimedForm : public purge::PurgeForm {
     uint64_t clients = 0, queries_run = 0;
   };
 
-  TimedForm(const std::string& path, const std::string& date)
-      : text1_(date),
-        data1_("CLIENTES"),
-        data2_("cliprod"),
-        data3_("horascli"),
-        data4_("diascli"),
-        text2_(data1_, "CLICOD") {
-    for (db::RecordChannel* c : {&data2_, &data3_, &data4_}) {
-      data1_.addFollower(c);
+  TimedForm(const std::string& path, const std::string& date) : text1_(date) {
+    for (db::RecordChannel* c : {&ch_.Data2, &ch_.Data3, &ch_.Data4}) {
       // The channel opened: its query is done, its rows' deletion starts.
       c->onCursorMoved([this](const db::Recordset&) {
         if (state_ == State::Query) mark(State::DeleteDependents, split_.queries);
       });
     }
     // After the client row's deletion and the commit, the cursor moves on.
-    data1_.onCursorMoved([this](const db::Recordset&) {
+    ch_.Data1.onCursorMoved([this](const db::Recordset&) {
       if (state_ == State::ClientAndCommit) mark(State::Begin, split_.client_commit);
     });
-    data1_.setDatabaseName(path);
-    data1_.Refresh();
+    ch_.Data1.setDatabaseName(path);
+    ch_.Data1.Refresh();
   }
 
   void start() {
@@ -243,8 +233,9 @@ class TimedForm : public purge::PurgeForm {
   int Bar1DrawnLength() const override {
     return max_ > 0 ? static_cast<int>(kBarWidth * value_ / max_) : 0;
   }
+  purge::FormChannels& channels() override { return ch_; }
   // Read once before each dependent query.
-  std::string Text2() const override {
+  std::string Text2() override {
     switch (state_) {
       case State::Selection:
         mark(State::Query, split_.selection);
@@ -259,18 +250,14 @@ class TimedForm : public purge::PurgeForm {
         break;
     }
     ++split_.queries_run;
-    return text2_.text();
+    return ch_.Text2.text();
   }
-  db::RecordChannel& Data1() override { return data1_; }
-  db::RecordChannel& Data2() override { return data2_; }
-  db::RecordChannel& Data3() override { return data3_; }
-  db::RecordChannel& Data4() override { return data4_; }
 
  private:
   enum class State { Idle, Selection, Query, DeleteDependents, ClientAndCommit, Begin };
 
   // The time since the last step goes to `into`; the run is now in `next`.
-  void mark(State next, Clock::duration& into) const {
+  void mark(State next, Clock::duration& into) {
     const auto now = Clock::now();
     into += now - last_;
     last_ = now;
@@ -279,12 +266,10 @@ class TimedForm : public purge::PurgeForm {
 
   std::string text1_;
   float value_ = 0, max_ = 100;
-  db::RecordChannel data1_, data2_, data3_, data4_;
-  db::FieldView text2_;
-  // Noted from the const reads of the code box too.
-  mutable State state_ = State::Idle;
-  mutable Clock::time_point last_{};
-  mutable Split split_;
+  purge::FormChannels ch_;
+  State state_ = State::Idle;
+  Clock::time_point last_{};
+  Split split_;
 };
 
 int usage() {

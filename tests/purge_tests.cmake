@@ -1,3 +1,7 @@
+# The cut-off date normalisation, through the scripted runtime.
+jet_test(purge_pasafecha_test purge/pasafecha_test.cpp)
+target_link_libraries(purge_pasafecha_test PRIVATE purge fakeruntime)
+
 # The purge run through the scripted runtime on copies of the client fixtures.
 jet_test(purge_run_test purge/purge_run_test.cpp)
 target_link_libraries(purge_run_test PRIVATE purge fakeruntime)

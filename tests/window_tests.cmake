@@ -1,17 +1,4 @@
-# The main window, the runtime services and the cut-off date.
-
-# A scripted stand-in for the runtime services.
-add_library(fakeruntime STATIC support/fake_runtime.cpp)
-target_link_libraries(fakeruntime PUBLIC runtime)
-target_include_directories(fakeruntime PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-
-# Pure logic: also under the sanitizers.
-jet_test(window_regional_dates_test window/regional_dates_test.cpp)
-target_link_libraries(window_regional_dates_test PRIVATE runtime)
-jet_test(window_runtime_services_test window/runtime_services_test.cpp)
-target_link_libraries(window_runtime_services_test PRIVATE fakeruntime)
-jet_test(purge_pasafecha_test purge/pasafecha_test.cpp)
-target_link_libraries(purge_pasafecha_test PRIVATE purge fakeruntime)
+# The main window and the runtime services on Qt, and the program itself.
 
 # Widget tests on Qt's offscreen platform; labelled "gui", so they stay out of
 # the sanitizer pass.

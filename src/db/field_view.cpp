@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/regional_dates.h"
+
 namespace db {
 
 namespace {
@@ -19,22 +21,21 @@ std::string decimalComma(double x, int digits) {
   return s;
 }
 
-std::string twoDigits(int v) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, "%02d", v);
-  return buf;
-}
-
 }  // namespace
 
 std::string boundText(const jet::Value& v) {
   using K = jet::Value::Kind;
   switch (v.kind()) {
-    case K::Null: return "";
-    case K::Bool: return v.asBool() ? "Verdadero" : "Falso";
-    case K::Int: return std::to_string(v.asInt());
-    case K::Single: return decimalComma(v.asDouble(), 7);
-    case K::Double: return decimalComma(v.asDouble(), 15);
+    case K::Null:
+      return "";
+    case K::Bool:
+      return v.asBool() ? "Verdadero" : "Falso";
+    case K::Int:
+      return std::to_string(v.asInt());
+    case K::Single:
+      return decimalComma(v.asDouble(), 7);
+    case K::Double:
+      return decimalComma(v.asDouble(), 15);
     case K::Currency: {
       int64_t scaled = v.asInt();
       std::string s = std::to_string(scaled < 0 ? -(scaled / 10000) : scaled / 10000);
@@ -54,19 +55,13 @@ std::string boundText(const jet::Value& v) {
       }
       return s;
     }
-    case K::DateTime: {
-      jet::DateTimeParts p = jet::splitDateTime(v.asDouble());
-      bool has_time = p.hour != 0 || p.minute != 0 || p.second != 0;
-      bool zero_day = p.year == 1899 && p.month == 12 && p.day == 30;
-      std::string date = twoDigits(p.day) + "/" + twoDigits(p.month) + "/" + std::to_string(p.year);
-      std::string time = std::to_string(p.hour) + ":" + twoDigits(p.minute) + ":" + twoDigits(p.second);
-      if (!has_time) return date;
-      if (zero_day) return time;
-      return date + " " + time;
-    }
-    case K::Text: return v.asString();
+    case K::DateTime:
+      return regional::generalForm(jet::splitDateTime(v.asDouble()));
+    case K::Text:
+      return v.asString();
     case K::Bytes:
-    case K::Guid: return "";
+    case K::Guid:
+      return "";
   }
   return "";
 }

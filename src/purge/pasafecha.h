@@ -2,7 +2,7 @@
 // date it denotes, or today's date when it denotes none.
 #pragma once
 
-#include "window/runtime.h"
+#include "runtime/runtime.h"
 
 namespace purge {
 

@@ -1,13 +1,31 @@
-// What the purge run uses of the main window: the date box, the progress
-// bar, the field view and the four record channels. The window implements
-// it; tests implement it without a display.
+// The purge form as the purge run sees it. Its non-visual half, the four
+// record channels and the field view of the client code, is FormChannels,
+// wired the same for every host; the host (the Qt window, the tests, the
+// benchmark) brings the date box and the progress bar.
 #pragma once
 
 #include <string>
 
+#include "db/field_view.h"
 #include "db/record_channel.h"
 
 namespace purge {
+
+// Data1 on the clients; Data2 to Data4 on cliprod, horascli and diascli,
+// following Data1's database name; Text2 bound to Data1's CLICOD.
+class FormChannels {
+ public:
+  FormChannels();
+  // The field view and the followers hold on to these very channels.
+  FormChannels(const FormChannels&) = delete;
+  FormChannels& operator=(const FormChannels&) = delete;
+
+  db::RecordChannel Data1;
+  db::RecordChannel Data2;
+  db::RecordChannel Data3;
+  db::RecordChannel Data4;
+  db::FieldView Text2;
+};
 
 class PurgeForm {
  public:
@@ -25,13 +43,12 @@ class PurgeForm {
   // the run repaints the frame only when this changes.
   virtual int Bar1DrawnLength() const = 0;
 
-  // Text2, bound to Data1's CLICOD.
-  virtual std::string Text2() const = 0;
+  // The record channels and the field view.
+  virtual FormChannels& channels() = 0;
 
-  virtual db::RecordChannel& Data1() = 0;
-  virtual db::RecordChannel& Data2() = 0;
-  virtual db::RecordChannel& Data3() = 0;
-  virtual db::RecordChannel& Data4() = 0;
+  // What Text2 shows, the current client's code. The run reads it through
+  // here, so that a host can watch each read.
+  virtual std::string Text2() { return channels().Text2.text(); }
 };
 
 }  // namespace purge

@@ -11,14 +11,14 @@ namespace purge {
 namespace {
 
 struct Dependent {
-  db::RecordChannel& (PurgeForm::*channel)();
+  db::RecordChannel FormChannels::*channel;
   const char* table;
 };
 
 constexpr Dependent kDependents[] = {
-    {&PurgeForm::Data2, db::schema::kProducts},
-    {&PurgeForm::Data3, db::schema::kHours},
-    {&PurgeForm::Data4, db::schema::kDays},
+    {&FormChannels::Data2, db::schema::kProducts},
+    {&FormChannels::Data3, db::schema::kHours},
+    {&FormChannels::Data4, db::schema::kDays},
 };
 
 }  // namespace
@@ -42,7 +42,8 @@ void runPurge(runtime::Runtime& rt, PurgeForm& form) {
   }
 
   // 3-5. The selection; an empty one ends the run silently.
-  db::RecordChannel& data1 = form.Data1();
+  FormChannels& channels = form.channels();
+  db::RecordChannel& data1 = channels.Data1;
   data1.setRecordSource(kSelectionStart + rt.format(form.Text1(), "mm-dd-yyyy") + "#");
   data1.Refresh();
   if (data1.recordset().isEOF() && data1.recordset().isBOF()) return;
@@ -63,8 +64,9 @@ void runPurge(runtime::Runtime& rt, PurgeForm& form) {
     batch.beginClient();
     for (const Dependent& dep : kDependents) {
       const std::string code = runtime::Trim(rt.Str(form.Text2()));
-      db::RecordChannel& channel = (form.*dep.channel)();
-      channel.setRecordSource(std::string("Select * from ") + dep.table + " where codcli = " + code);
+      db::RecordChannel& channel = channels.*dep.channel;
+      channel.setRecordSource(std::string("Select * from ") + dep.table +
+                              " where codcli = " + code);
       channel.Refresh();
       deleteAll(channel.recordset());
     }

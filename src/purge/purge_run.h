@@ -4,7 +4,7 @@
 #pragma once
 
 #include "purge/purge_form.h"
-#include "window/runtime.h"
+#include "runtime/runtime.h"
 
 namespace purge {
 

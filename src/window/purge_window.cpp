@@ -44,11 +44,6 @@ int twipsToPixels(int twips, double dpi) {
 PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      Data1(db::schema::kClientsDesignSource),
-      Data2(db::schema::kProducts),
-      Data3(db::schema::kHours),
-      Data4(db::schema::kDays),
-      Text2(Data1, db::schema::kClientCode),
       rt_(rt) {
   const double dpi = logicalDpiX();
   auto place = [dpi](QWidget* w, const Twips& t) {
@@ -127,13 +122,10 @@ PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
     box->setObjectName(QStringLiteral("Data%1").arg(i + 1));
     place(box, kData[i]);
   }
+  // The box shows the field view's text; the field view, wired first, has
+  // taken the new row by then.
   Data1.onCursorMoved(
       [this](const db::Recordset&) { text2_box_->setText(QString::fromStdString(Text2.text())); });
-
-  // The dependent channels work on the client channel's database.
-  Data1.addFollower(&Data2);
-  Data1.addFollower(&Data3);
-  Data1.addFollower(&Data4);
 
   Command1[0]->setFocus();
 
@@ -163,11 +155,7 @@ class WindowForm : public purge::PurgeForm {
   void setBar1Value(float v) override { w_.setBar1Value(v); }
   void setBar1Max(float m) override { w_.setBar1Max(m); }
   int Bar1DrawnLength() const override { return w_.bar1DrawnLength(); }
-  std::string Text2() const override { return w_.Text2.text(); }
-  db::RecordChannel& Data1() override { return w_.Data1; }
-  db::RecordChannel& Data2() override { return w_.Data2; }
-  db::RecordChannel& Data3() override { return w_.Data3; }
-  db::RecordChannel& Data4() override { return w_.Data4; }
+  purge::FormChannels& channels() override { return w_; }
 
  private:
   PurgeWindow& w_;

@@ -14,9 +14,8 @@
 #include <functional>
 #include <optional>
 
-#include "db/field_view.h"
-#include "db/record_channel.h"
-#include "window/runtime.h"
+#include "purge/purge_form.h"
+#include "runtime/runtime.h"
 
 namespace window {
 
@@ -24,7 +23,9 @@ namespace window {
 // a pixel at 96.
 int twipsToPixels(int twips, double dpi);
 
-class PurgeWindow : public QWidget {
+// The record channels Data1 to Data4 and the field view Text2 are the form's
+// own, wired as every host wires them (purge::FormChannels).
+class PurgeWindow : public QWidget, public purge::FormChannels {
  public:
   explicit PurgeWindow(runtime::Runtime& rt, QWidget* parent = nullptr);
 
@@ -44,15 +45,6 @@ class PurgeWindow : public QWidget {
   QFrame* Frame1;
   QProgressBar* Bar1;
   std::array<QPushButton*, 2> Command1;
-
-  // The record channels: clients, and their cliprod, horascli and diascli
-  // rows. Data2 to Data4 follow Data1's database name.
-  db::RecordChannel Data1;
-  db::RecordChannel Data2;
-  db::RecordChannel Data3;
-  db::RecordChannel Data4;
-  // The field view bound to Data1's CLICOD: the current client's code.
-  db::FieldView Text2;
 
   // Bar1's maximum and position as the run keeps them, single precision;
   // the widget shows them rounded.

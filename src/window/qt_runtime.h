@@ -4,7 +4,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "window/runtime.h"
+#include "runtime/runtime.h"
 
 namespace window {
 

@@ -1,11 +1,12 @@
 // Record channels over the client fixtures: what Refresh opens, how the
 // cursor moves, the bound field view, and channels that follow Data1.
+#include "db/record_channel.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "db/field_view.h"
-#include "db/record_channel.h"
 #include "db/schema.h"
 #include "jet/error.h"
 #include "jet/query.h"
@@ -147,6 +148,11 @@ TEST(BoundText, ShowsValuesAsTheSpanishTextBoxDoes) {
   d.hour = 10;
   d.minute = 30;
   EXPECT_EQ(db::boundText(jet::Value::dateTime(jet::joinDateTime(d))), "06/12/2026 10:30:00");
+  // The runtime's general form: a time on the zero day alone, four-digit years.
+  EXPECT_EQ(db::boundText(jet::Value::dateTime(jet::joinDateTime({1899, 12, 30, 9, 5, 7}))),
+            "9:05:07");
+  EXPECT_EQ(db::boundText(jet::Value::dateTime(jet::joinDateTime({100, 1, 1, 0, 0, 0}))),
+            "01/01/0100");
 }
 
 }  // namespace

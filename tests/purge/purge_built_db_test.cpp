@@ -9,10 +9,9 @@
 #include <map>
 #include <set>
 
-#include "db/field_view.h"
 #include "jet/checker.h"
-#include "jet/database.h"
 #include "jet/creator.h"
+#include "jet/database.h"
 #include "purge/purge_run.h"
 #include "support/fake_runtime.h"
 #include "support/shared_fixtures.h"
@@ -35,8 +34,10 @@ struct Client {
 
 jet::TableDesign clientsDesign() {
   jet::TableDesign t{"clientes", {}, {}};
-  t.columns = {{"CLICOD", ColumnType::Long}, {"clinom", ColumnType::Text, 50},
-               {"clies", ColumnType::Text, 1}, {"clifre", ColumnType::DateTime},
+  t.columns = {{"CLICOD", ColumnType::Long},
+               {"clinom", ColumnType::Text, 50},
+               {"clies", ColumnType::Text, 1},
+               {"clifre", ColumnType::DateTime},
                {"clinotas", ColumnType::Memo}};
   t.indexes = {{"PrimaryKey", {{"CLICOD"}}, true}, {"clies", {{"clies"}}}};
   return t;
@@ -64,9 +65,10 @@ void build(const fs::path& file, jet::Version version, const std::vector<Client>
     }
   }
   for (const Client& k : clients) {
-    Value date = k.year == 0 ? Value::null()
-                             : Value::dateTime(jet::joinDateTime(
-                                   {k.year, k.month, k.day, k.hour, k.minute, 0}));
+    Value date =
+        k.year == 0
+            ? Value::null()
+            : Value::dateTime(jet::joinDateTime({k.year, k.month, k.day, k.hour, k.minute, 0}));
     db.insert(c, {Value::integer(k.code), Value::text("Cliente " + std::to_string(k.code)),
                   Value::text(k.status), date,
                   k.code % 2 ? Value::text(std::string(300, 'n')) : Value::null()});
@@ -77,7 +79,9 @@ void build(const fs::path& file, jet::Version version, const std::vector<Client>
       const int want[3] = {k.products, k.hours, k.days};
       for (int t = 0; t < 3; ++t) {
         if (round < want[t]) {
-          Value v = t == 0 ? Value::real(1.5 * k.code) : t == 1 ? Value::single(2.5f) : Value::integer(3);
+          Value v = t == 0   ? Value::real(1.5 * k.code)
+                    : t == 1 ? Value::single(2.5f)
+                             : Value::integer(3);
           db.insert(deps[t], {Value::null(), Value::integer(k.code), v});
         }
       }
@@ -107,12 +111,9 @@ std::set<int64_t> clientCodes(const fs::path& file) {
 
 class Form : public purge::PurgeForm {
  public:
-  explicit Form(const std::string& path)
-      : data1_("CLIENTES"), data2_("cliprod"), data3_("horascli"), data4_("diascli"),
-        text2_(data1_, "CLICOD") {
-    for (db::RecordChannel* c : {&data2_, &data3_, &data4_}) data1_.addFollower(c);
-    data1_.setDatabaseName(path);
-    data1_.Refresh();
+  explicit Form(const std::string& path) {
+    ch_.Data1.setDatabaseName(path);
+    ch_.Data1.Refresh();
   }
   std::string Text1() const override { return text1; }
   void setText1(const std::string& t) override { text1 = t; }
@@ -123,16 +124,15 @@ class Form : public purge::PurgeForm {
   }
   void setBar1Max(float m) override { max = m; }
   int Bar1DrawnLength() const override { return static_cast<int>(170 * value / max); }
-  std::string Text2() const override {
+  purge::FormChannels& channels() override { return ch_; }
+  std::string Text2() override {
     // The given client's code reads empty from its second read on, once its
     // cliprod rows are gone, as a client without a code would.
-    if (!blank_code_for.empty() && blank_code_for == text2_.text() && ++blank_reads_ >= 2) return {};
-    return text2_.text();
+    if (!blank_code_for.empty() && blank_code_for == ch_.Text2.text() && ++blank_reads_ >= 2) {
+      return {};
+    }
+    return ch_.Text2.text();
   }
-  db::RecordChannel& Data1() override { return data1_; }
-  db::RecordChannel& Data2() override { return data2_; }
-  db::RecordChannel& Data3() override { return data3_; }
-  db::RecordChannel& Data4() override { return data4_; }
 
   std::string text1;
   float value = 0, max = 100;
@@ -140,9 +140,8 @@ class Form : public purge::PurgeForm {
   std::string blank_code_for;
 
  private:
-  db::RecordChannel data1_, data2_, data3_, data4_;
-  db::FieldView text2_;
-  mutable int blank_reads_ = 0;
+  purge::FormChannels ch_;
+  int blank_reads_ = 0;
 };
 
 // mdb-export and mdb-reader read the file as our reader does.
@@ -152,8 +151,9 @@ void expectReadersAgree(const fs::path& file) {
     if (testsupport::requireShared()) ADD_FAILURE() << "Node.js is needed to compare readers";
     return;
   }
-  const std::string cmd = "TZ=UTC '" + node + "' '" PURGE_TEST_COMPARE "' --jetdump '" PURGE_TEST_JETDUMP
-                          "' '" + file.string() + "' 2>&1";
+  const std::string cmd = "TZ=UTC '" + node +
+                          "' '" PURGE_TEST_COMPARE "' --jetdump '" PURGE_TEST_JETDUMP "' '" +
+                          file.string() + "' 2>&1";
   FILE* pipe = ::popen(cmd.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;
@@ -177,13 +177,11 @@ class PurgeOnBuiltDatabase : public ::testing::TestWithParam<jet::Version> {
 
 TEST_P(PurgeOnBuiltDatabase, ThreeClientsTakeTheirNineRowsAndNothingElse) {
   const std::vector<Client> clients = {
-      {101, "H", 2005, 3, 14, 0, 0, 2, 0, 1},
-      {102, "A", 1995, 1, 1, 0, 0, 1, 1, 1},       // active
-      {103, "h", 2010, 12, 31, 0, 0, 2, 0, 1},     // on the cut-off day at midnight
-      {104, "H", 2010, 12, 31, 10, 30, 1, 2, 1},   // on the cut-off day, later
-      {105, "B", 2000, 6, 1, 0, 0, 2, 2, 2},       // another status
-      {106, "H", 1999, 12, 31, 23, 59, 2, 0, 1},
-      {107, "H", 0, 0, 0, 0, 0, 1, 1, 1},          // no date
+      {101, "H", 2005, 3, 14, 0, 0, 2, 0, 1},    {102, "A", 1995, 1, 1, 0, 0, 1, 1, 1},  // active
+      {103, "h", 2010, 12, 31, 0, 0, 2, 0, 1},    // on the cut-off day at midnight
+      {104, "H", 2010, 12, 31, 10, 30, 1, 2, 1},  // on the cut-off day, later
+      {105, "B", 2000, 6, 1, 0, 0, 2, 2, 2},      // another status
+      {106, "H", 1999, 12, 31, 23, 59, 2, 0, 1}, {107, "H", 0, 0, 0, 0, 0, 1, 1, 1},  // no date
   };
   build(file_, GetParam(), clients, true);
   auto before = dependentRows(file_);
@@ -216,8 +214,8 @@ TEST_P(PurgeOnBuiltDatabase, ThreeClientsTakeTheirNineRowsAndNothingElse) {
 }
 
 TEST_P(PurgeOnBuiltDatabase, AClientWithoutRowsStillAdvancesTheBar) {
-  build(file_, GetParam(), {{201, "H", 2001, 1, 1, 0, 0, 0, 0, 0}, {202, "A", 2001, 1, 1, 0, 0, 1, 1, 1}},
-        false);
+  build(file_, GetParam(),
+        {{201, "H", 2001, 1, 1, 0, 0, 0, 0, 0}, {202, "A", 2001, 1, 1, 0, 0, 1, 1, 1}}, false);
   {
     Form form(file_.string());
     form.text1 = "01/01/2020";

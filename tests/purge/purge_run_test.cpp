@@ -12,8 +12,8 @@
 #include <set>
 
 #include "db/field_view.h"
-#include "jet/database.h"
 #include "format/text_codec.h"
+#include "jet/database.h"
 #include "support/fake_runtime.h"
 #include "support/shared_fixtures.h"
 
@@ -28,18 +28,15 @@ constexpr int kBarWidth = 170;  // pixels of Bar1 at 96 DPI
 // The window's part in the run, without a display.
 class TestForm : public purge::PurgeForm {
  public:
-  explicit TestForm(const std::string& path)
-      : data1_("CLIENTES"), data2_("cliprod"), data3_("horascli"), data4_("diascli"),
-        text2_(data1_, "CLICOD") {
-    for (db::RecordChannel* c : {&data2_, &data3_, &data4_}) data1_.addFollower(c);
-    for (db::RecordChannel* c : {&data1_, &data2_, &data3_, &data4_}) {
+  explicit TestForm(const std::string& path) {
+    for (db::RecordChannel* c : {&ch_.Data1, &ch_.Data2, &ch_.Data3, &ch_.Data4}) {
       c->onCursorMoved([this, c](const db::Recordset& rs) {
         if (last_opened_[c] != &rs) sources.push_back(c->RecordSource());
         last_opened_[c] = &rs;
       });
     }
-    data1_.setDatabaseName(path);
-    data1_.Refresh();
+    ch_.Data1.setDatabaseName(path);
+    ch_.Data1.Refresh();
   }
 
   std::string Text1() const override { return text1; }
@@ -48,14 +45,13 @@ class TestForm : public purge::PurgeForm {
   void setBar1Value(float v) override { value = v; }
   void setBar1Max(float m) override { max = m; }
   int Bar1DrawnLength() const override { return static_cast<int>(kBarWidth * value / max); }
-  std::string Text2() const override {
-    if (!blank_code_for.empty() && blank_code_for == text2_.text() && ++blank_reads_ >= 2) return {};
-    return text2_.text();
+  purge::FormChannels& channels() override { return ch_; }
+  std::string Text2() override {
+    if (!blank_code_for.empty() && blank_code_for == ch_.Text2.text() && ++blank_reads_ >= 2) {
+      return {};
+    }
+    return ch_.Text2.text();
   }
-  db::RecordChannel& Data1() override { return data1_; }
-  db::RecordChannel& Data2() override { return data2_; }
-  db::RecordChannel& Data3() override { return data3_; }
-  db::RecordChannel& Data4() override { return data4_; }
 
   std::string text1;
   float value = 0, max = 100;
@@ -65,15 +61,15 @@ class TestForm : public purge::PurgeForm {
   std::string blank_code_for;
 
  private:
-  db::RecordChannel data1_, data2_, data3_, data4_;
-  db::FieldView text2_;
+  purge::FormChannels ch_;
   std::map<const db::RecordChannel*, const db::Recordset*> last_opened_;
-  mutable int blank_reads_ = 0;
+  int blank_reads_ = 0;
 };
 
 std::vector<uint8_t> fileBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
 }
 
 // Every row of a table, each as its values' text, as a sorted list.
@@ -83,7 +79,8 @@ Rows readAll(const jet::Database& db, const std::string& table) {
   jet::Table t = db.table(table);
   t.scan([&](jet::RowId id) {
     std::vector<std::string> row;
-    for (const jet::Value& v : t.readRow(id)) row.push_back(db::boundText(v) + "|" + std::to_string(static_cast<int>(v.kind())));
+    for (const jet::Value& v : t.readRow(id))
+      row.push_back(db::boundText(v) + "|" + std::to_string(static_cast<int>(v.kind())));
     out.insert(row);
   });
   return out;
@@ -109,7 +106,8 @@ std::set<int64_t> dueClients(const fs::path& file, double cutoff_days) {
   std::set<int64_t> out;
   t.scan([&](jet::RowId id) {
     jet::Value s = t.read(id, status), d = t.read(id, date);
-    if (!s.isNull() && jet::foldCase(s.asString()) == "h" && !d.isNull() && d.asDouble() <= cutoff_days) {
+    if (!s.isNull() && jet::foldCase(s.asString()) == "h" && !d.isNull() &&
+        d.asDouble() <= cutoff_days) {
       out.insert(t.read(id, code).asInt());
     }
   });
@@ -128,7 +126,8 @@ Snapshot expectedAfter(const fs::path& file, const std::set<int64_t>& due) {
       jet::Value c = t.read(id, code);
       if (!c.isNull() && due.count(c.asInt())) return;
       std::vector<std::string> row;
-      for (const jet::Value& v : t.readRow(id)) row.push_back(db::boundText(v) + "|" + std::to_string(static_cast<int>(v.kind())));
+      for (const jet::Value& v : t.readRow(id))
+        row.push_back(db::boundText(v) + "|" + std::to_string(static_cast<int>(v.kind())));
       rows.insert(row);
     });
     s.tables[table] = rows;
@@ -138,7 +137,9 @@ Snapshot expectedAfter(const fs::path& file, const std::set<int64_t>& due) {
   return s;
 }
 
-double midnight(int y, int m, int d) { return jet::joinDateTime({y, m, d, 0, 0, 0}); }
+double midnight(int y, int m, int d) {
+  return jet::joinDateTime({y, m, d, 0, 0, 0});
+}
 
 class PurgeRun : public ::testing::TestWithParam<const char*> {
  protected:

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "window/runtime.h"
+#include "runtime/runtime.h"
 
 namespace testsupport {
 

@@ -1,11 +1,11 @@
-#include "runtime.h"
+#include "runtime/runtime.h"
 
 #include <charconv>
 #include <cmath>
 #include <iostream>
 #include <new>
 
-#include "regional_dates.h"
+#include "runtime/regional_dates.h"
 
 namespace runtime {
 
@@ -187,10 +187,12 @@ std::optional<int> runEvent(Runtime& rt, const std::function<void()>& handler) {
   } catch (const jet::JetError& e) {
     rt.reportUnhandledError(e.number(), e.description());
   } catch (const std::bad_alloc&) {
-    rt.reportUnhandledError(jet::errorNumber(jet::Msg::kOutOfMemory), jet::errorText(jet::Msg::kOutOfMemory, {}));
+    rt.reportUnhandledError(jet::errorNumber(jet::Msg::kOutOfMemory),
+                            jet::errorText(jet::Msg::kOutOfMemory, {}));
   } catch (const std::exception& e) {
     std::cerr << "borrar-inactivos: " << e.what() << '\n';
-    rt.reportUnhandledError(jet::errorNumber(jet::Msg::kInternal), jet::errorText(jet::Msg::kInternal, {}));
+    rt.reportUnhandledError(jet::errorNumber(jet::Msg::kInternal),
+                            jet::errorText(jet::Msg::kInternal, {}));
   }
   return 1;
 }

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "runtime/runtime.h"
 #include "support/fake_runtime.h"
-#include "window/runtime.h"
 
 namespace {
 
@@ -103,7 +103,9 @@ TEST(RuntimeServices, EventsEndInEndOrInTheErrorReport) {
             0);
   EXPECT_TRUE(rt.errors.empty());
 
-  EXPECT_EQ(runtime::runEvent(rt, [&] { throw jet::JetError(jet::Msg::kFileNotFound, "/x/clientes.mdb"); }), 1);
+  EXPECT_EQ(runtime::runEvent(
+                rt, [&] { throw jet::JetError(jet::Msg::kFileNotFound, "/x/clientes.mdb"); }),
+            1);
   ASSERT_EQ(rt.errors.size(), 1u);
   EXPECT_EQ(runtime::unhandledErrorText(rt.errors[0].number, rt.errors[0].description),
             "Error 3024 en tiempo de ejecución: No se encuentra el archivo '/x/clientes.mdb'.");

@@ -1,4 +1,4 @@
-#include "regional_dates.h"
+#include "runtime/regional_dates.h"
 
 #include <array>
 #include <cstdio>

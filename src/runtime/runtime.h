@@ -49,7 +49,6 @@ inline constexpr int kResultNo = 7;
 inline constexpr int kPointerDefault = 0;
 inline constexpr int kPointerHourglass = 11;
 
-
 // A date value: days since 30/12/1899, the fraction the time of day (the
 // engine's Date/Time representation; see jet::splitDateTime).
 struct Date {

@@ -1,6 +1,6 @@
 // The regional date rules: which texts read as which dates, and the text
 // forms a date is written in.
-#include "window/regional_dates.h"
+#include "runtime/regional_dates.h"
 
 #include <gtest/gtest.h>
 
