@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "create/creator_util.h"
-#include "jet/error.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet {
 
@@ -67,84 +67,93 @@ uint8_t indexFlags(const Format& fmt, bool unique, bool ignore_nulls, bool requi
   return f;
 }
 
-}  // namespace
-
-TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) {
-  TableDef def;
-  def.name = design.name;
-  def.table_type = system ? kSystemTable : kUserTable;
-  if (!nameFits(fmt, design.name)) bad(design.name, "nombre de tabla no válido");
-  if (design.columns.empty() || design.columns.size() > kMaxColumns) {
-    bad(design.name, "número de columnas no admitido");
+// Whether item `i` has the name of an earlier one, compared as Access
+// compares names.
+template <typename T>
+bool namedEarlier(const std::vector<T>& items, size_t i) {
+  for (size_t k = 0; k < i; ++k) {
+    if (equalsIgnoreCase(items[k].name, items[i].name)) return true;
   }
-  if (design.indexes.size() > kMaxIndexes) bad(design.name, "demasiados índices");
+  return false;
+}
 
-  // Columns: numbers in order; fixed offsets in order; variable slots in
-  // order, long values last (system tables: all in order).
+// Column `number` of `table` as the TDEF describes it, all but its place in
+// the row (fixed offset, variable slot).
+Column describeColumn(const Format& fmt, const std::string& table, const ColumnDesign& cs,
+                      size_t number, bool system) {
+  Column c;
+  c.name = cs.name;
+  c.type_code = static_cast<uint8_t>(cs.type);
+  c.number = static_cast<uint16_t>(number);
+  c.flags = kUpdatableFlag | cs.extra_flags | (system ? kSystemColumnFlag : 0);
+  c.sort_lcid = kGeneralSort;
+  if (!fmt.is_jet4()) c.code_page = kWindows1252;
+  switch (cs.type) {
+    case ColumnType::Boolean:
+      c.flags |= Column::kFixedFlag;
+      c.length = 1;
+      break;
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long:
+    case ColumnType::Currency:
+    case ColumnType::Single:
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+    case ColumnType::Guid:
+      c.flags |= Column::kFixedFlag;
+      c.length = static_cast<uint16_t>(fixedValueSize(cs.type));
+      break;
+    case ColumnType::Text: {
+      const uint16_t chars = cs.size == 0 ? 255 : cs.size;
+      if (chars > 255) bad(table, "columna de texto de más de 255 caracteres");
+      c.length = static_cast<uint16_t>(fmt.is_jet4() ? 2 * chars : chars);
+      break;
+    }
+    case ColumnType::Binary: {
+      const uint16_t bytes = cs.size == 0 ? 255 : cs.size;
+      if (bytes > 510) bad(table, "columna binaria demasiado larga");
+      c.length = bytes;
+      break;
+    }
+    case ColumnType::Memo:
+    case ColumnType::Ole:
+      c.length = 0;
+      break;
+    default:
+      bad(table, "tipo de columna " + columnTypeName(c.type_code) + " no admitido");
+  }
+  if (cs.autonumber) {
+    if (cs.type != ColumnType::Long) bad(table, "autonumérico que no es entero largo");
+    c.flags |= Column::kAutoLongFlag;
+  }
+  if (fmt.is_jet4() && isText(cs.type) && cs.compressed_unicode) {
+    c.extra_flags = Column::kCompressedUnicodeFlag;
+  }
+  return c;
+}
+
+// Columns: numbers in order; fixed offsets in order (a Boolean takes none:
+// its value is its bit in the null mask); variable slots in order, long
+// values last (system tables: all in order).
+void layoutColumns(const Format& fmt, const TableDesign& design, bool system, TableDef& def) {
   uint16_t fixed_offset = 0;
   std::vector<size_t> variable, long_values;
   for (size_t i = 0; i < design.columns.size(); ++i) {
     const ColumnDesign& cs = design.columns[i];
     if (!nameFits(fmt, cs.name)) bad(design.name, "nombre de columna no válido");
-    for (size_t k = 0; k < i; ++k) {
-      if (equalsIgnoreCase(design.columns[k].name, cs.name)) {
-        bad(design.name, "la columna '" + cs.name + "' está repetida");
-      }
+    if (namedEarlier(design.columns, i)) {
+      bad(design.name, "la columna '" + cs.name + "' está repetida");
     }
-    Column c;
-    c.name = cs.name;
-    c.type_code = static_cast<uint8_t>(cs.type);
-    c.number = static_cast<uint16_t>(i);
-    c.flags = kUpdatableFlag | cs.extra_flags | (system ? kSystemColumnFlag : 0);
-    c.sort_lcid = kGeneralSort;
-    if (!fmt.is_jet4()) c.code_page = kWindows1252;
+    Column c = describeColumn(fmt, design.name, cs, i, system);
     const size_t fixed = fixedValueSize(cs.type);
-    switch (cs.type) {
-      case ColumnType::Boolean:
-        c.flags |= Column::kFixedFlag;
-        c.length = 1;
-        break;
-      case ColumnType::Byte:
-      case ColumnType::Integer:
-      case ColumnType::Long:
-      case ColumnType::Currency:
-      case ColumnType::Single:
-      case ColumnType::Double:
-      case ColumnType::DateTime:
-      case ColumnType::Guid:
-        c.flags |= Column::kFixedFlag;
-        c.length = static_cast<uint16_t>(fixed);
-        c.fixed_offset = fixed_offset;
-        fixed_offset = static_cast<uint16_t>(fixed_offset + fixed);
-        break;
-      case ColumnType::Text: {
-        const uint16_t chars = cs.size == 0 ? 255 : cs.size;
-        if (chars > 255) bad(design.name, "columna de texto de más de 255 caracteres");
-        c.length = static_cast<uint16_t>(fmt.is_jet4() ? 2 * chars : chars);
-        variable.push_back(i);
-        break;
-      }
-      case ColumnType::Binary: {
-        const uint16_t bytes = cs.size == 0 ? 255 : cs.size;
-        if (bytes > 510) bad(design.name, "columna binaria demasiado larga");
-        c.length = bytes;
-        variable.push_back(i);
-        break;
-      }
-      case ColumnType::Memo:
-      case ColumnType::Ole:
-        c.length = 0;
-        (system ? variable : long_values).push_back(i);
-        break;
-      default:
-        bad(design.name, "tipo de columna " + columnTypeName(c.type_code) + " no admitido");
-    }
-    if (cs.autonumber) {
-      if (cs.type != ColumnType::Long) bad(design.name, "autonumérico que no es entero largo");
-      c.flags |= Column::kAutoLongFlag;
-    }
-    if (fmt.is_jet4() && isText(cs.type) && cs.compressed_unicode) {
-      c.extra_flags = Column::kCompressedUnicodeFlag;
+    if (fixed > 0) {
+      c.fixed_offset = fixed_offset;
+      fixed_offset = static_cast<uint16_t>(fixed_offset + fixed);
+    } else if (c.isLongValue() && !system) {
+      long_values.push_back(i);
+    } else if (cs.type != ColumnType::Boolean) {
+      variable.push_back(i);
     }
     def.columns.push_back(std::move(c));
   }
@@ -164,40 +173,61 @@ TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) 
   }
   def.max_cols = static_cast<uint16_t>(def.columns.size());
   def.var_slots = static_cast<uint16_t>(variable.size());
+}
 
-  // Indexes: real and logical index i for design entry i.
+// The real index of `is`: its columns by number and its flags. A primary
+// key of a user table is also unique and required.
+RealIndex realIndexFor(const Format& fmt, const TableDef& def, const IndexDesign& is, bool system) {
+  RealIndex r;
+  for (const IndexColumnDesign& ic : is.columns) {
+    auto pos = def.findColumn(ic.column);
+    if (!pos) bad(def.name, "el índice '" + is.name + "' usa la columna '" + ic.column + "'");
+    const Column& c = def.columns[*pos];
+    if (c.isLongValue()) bad(def.name, "no se pueden indexar columnas memo u OLE");
+    r.columns.push_back({c.number, ic.ascending});
+  }
+  const bool primary = is.primary_key;
+  const bool unique = is.unique || (primary && !system);
+  const bool required = is.required || (primary && !system);
+  r.flags = indexFlags(fmt, unique, is.ignore_nulls, required);
+  return r;
+}
+
+// Indexes: real and logical index i for design entry i.
+void layoutIndexes(const Format& fmt, const TableDesign& design, bool system, TableDef& def) {
   for (size_t i = 0; i < design.indexes.size(); ++i) {
     const IndexDesign& is = design.indexes[i];
     if (!nameFits(fmt, is.name)) bad(design.name, "nombre de índice no válido");
-    for (size_t k = 0; k < i; ++k) {
-      if (equalsIgnoreCase(design.indexes[k].name, is.name)) {
-        bad(design.name, "el índice '" + is.name + "' está repetido");
-      }
+    if (namedEarlier(design.indexes, i)) {
+      bad(design.name, "el índice '" + is.name + "' está repetido");
     }
     if (is.columns.empty() || is.columns.size() > kMaxIndexColumns) {
       bad(design.name, "el índice '" + is.name + "' no tiene entre 1 y 10 columnas");
     }
-    RealIndex r;
-    for (const IndexColumnDesign& ic : is.columns) {
-      auto pos = def.findColumn(ic.column);
-      if (!pos) bad(design.name, "el índice '" + is.name + "' usa la columna '" + ic.column + "'");
-      const Column& c = def.columns[*pos];
-      if (c.isLongValue()) bad(design.name, "no se pueden indexar columnas memo u OLE");
-      r.columns.push_back({c.number, ic.ascending});
-    }
-    const bool primary = is.primary_key;
-    const bool unique = is.unique || (primary && !system);
-    const bool required = is.required || (primary && !system);
-    r.flags = indexFlags(fmt, unique, is.ignore_nulls, required);
-    def.real_indexes.push_back(std::move(r));
+    def.real_indexes.push_back(realIndexFor(fmt, def, is, system));
 
     LogicalIndex l;
     l.name = is.name;
     l.number = static_cast<uint32_t>(i);
     l.real_index = static_cast<uint32_t>(i);
-    l.kind = primary ? LogicalIndex::Kind::PrimaryKey : LogicalIndex::Kind::Normal;
+    l.kind = is.primary_key ? LogicalIndex::Kind::PrimaryKey : LogicalIndex::Kind::Normal;
     def.logical_indexes.push_back(std::move(l));
   }
+}
+
+}  // namespace
+
+TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) {
+  TableDef def;
+  def.name = design.name;
+  def.table_type = system ? kSystemTable : kUserTable;
+  if (!nameFits(fmt, design.name)) bad(design.name, "nombre de tabla no válido");
+  if (design.columns.empty() || design.columns.size() > kMaxColumns) {
+    bad(design.name, "número de columnas no admitido");
+  }
+  if (design.indexes.size() > kMaxIndexes) bad(design.name, "demasiados índices");
+  layoutColumns(fmt, design, system, def);
+  layoutIndexes(fmt, design, system, def);
   return def;
 }
 
