@@ -442,90 +442,117 @@ std::vector<std::vector<uint8_t>> splitTableDefinition(const Format& fmt,
   return out;
 }
 
+namespace {
+
+constexpr uint8_t kSidFlag = 0x20;  // set by Access on its SID columns
+
+ColumnDesign column(const char* name, ColumnType t, uint16_t size = 0, uint8_t extra = 0) {
+  ColumnDesign c;
+  c.name = name;
+  c.type = t;
+  c.size = size;
+  c.compressed_unicode = false;
+  c.extra_flags = extra;
+  return c;
+}
+
+IndexDesign systemIndex(const char* name, std::vector<const char*> columns, bool primary,
+                        bool unique, bool ignore_nulls, bool required) {
+  IndexDesign i;
+  i.name = name;
+  for (const char* c : columns) i.columns.push_back({c, true});
+  i.primary_key = primary;
+  i.unique = unique;
+  i.ignore_nulls = ignore_nulls;
+  i.required = required;
+  return i;
+}
+
+// Binary columns of the system tables: as long as the format allows.
+uint16_t systemBinarySize(const Format& fmt) {
+  return fmt.is_jet4() ? 510 : 255;
+}
+
+TableDesign objectsDesign(const Format& fmt) {
+  const uint16_t binary = systemBinarySize(fmt);
+  TableDesign t;
+  t.name = "MSysObjects";
+  t.columns = {
+      column("Id", ColumnType::Long),
+      column("ParentId", ColumnType::Long),
+      column("Name", ColumnType::Text, 255),
+      column("Type", ColumnType::Integer),
+      column("DateCreate", ColumnType::DateTime),
+      column("DateUpdate", ColumnType::DateTime),
+      column("Owner", ColumnType::Binary, binary, kSidFlag),
+      column("Flags", ColumnType::Long),
+      column("Database", ColumnType::Memo),
+      column("Connect", ColumnType::Memo),
+      column("ForeignName", ColumnType::Text, 255),
+      column("RmtInfoShort", ColumnType::Binary, binary),
+      column("RmtInfoLong", ColumnType::Ole),
+      column("Lv", ColumnType::Ole),
+      column("LvProp", ColumnType::Ole),
+      column("LvModule", ColumnType::Ole),
+      column("LvExtra", ColumnType::Ole),
+  };
+  t.indexes = {systemIndex("ParentIdName", {"ParentId", "Name"}, false, true, false, false),
+               systemIndex("Id", {"Id"}, true, true, false, false)};
+  return t;
+}
+
+TableDesign acesDesign(const Format& fmt) {
+  TableDesign t;
+  t.name = "MSysACEs";
+  t.columns = {column("ObjectId", ColumnType::Long),
+               column("SID", ColumnType::Binary, systemBinarySize(fmt), kSidFlag),
+               column("ACM", ColumnType::Long), column("FInheritable", ColumnType::Boolean)};
+  t.indexes = {systemIndex("ObjectId", {"ObjectId"}, false, false, false, true)};
+  return t;
+}
+
+TableDesign queriesDesign(const Format& fmt) {
+  TableDesign t;
+  t.name = "MSysQueries";
+  t.columns = {column("ObjectId", ColumnType::Long),
+               column("Attribute", ColumnType::Byte),
+               column("Order", ColumnType::Binary, systemBinarySize(fmt)),
+               column("Name1", ColumnType::Text, 255),
+               column("Name2", ColumnType::Text, 255),
+               column("Expression", ColumnType::Memo),
+               column("Flag", ColumnType::Integer)};
+  if (fmt.is_jet4()) t.columns.push_back(column("LvExtra", ColumnType::Long));
+  t.indexes = {systemIndex("ObjectIdAttribute", {"ObjectId", "Attribute", "Order"}, true, true,
+                           false, false)};
+  return t;
+}
+
+TableDesign relationshipsDesign() {
+  TableDesign t;
+  t.name = "MSysRelationships";
+  t.columns = {column("szRelationship", ColumnType::Text, 255),
+               column("grbit", ColumnType::Long),
+               column("ccolumn", ColumnType::Long),
+               column("icolumn", ColumnType::Long),
+               column("szObject", ColumnType::Text, 255),
+               column("szColumn", ColumnType::Text, 255),
+               column("szReferencedObject", ColumnType::Text, 255),
+               column("szReferencedColumn", ColumnType::Text, 255)};
+  t.indexes = {
+      systemIndex("szRelationship", {"szRelationship"}, false, false, true, false),
+      systemIndex("szObject", {"szObject"}, false, false, true, false),
+      systemIndex("szReferencedObject", {"szReferencedObject"}, false, false, true, false)};
+  return t;
+}
+
+}  // namespace
+
 std::vector<TableDesign> systemTableDesigns(const Format& fmt) {
-  const uint16_t binary = fmt.is_jet4() ? 510 : 255;
-  constexpr uint8_t kSidFlag = 0x20;  // set by Access on its SID columns
-  auto col = [](const char* name, ColumnType t, uint16_t size = 0, uint8_t extra = 0) {
-    ColumnDesign c;
-    c.name = name;
-    c.type = t;
-    c.size = size;
-    c.compressed_unicode = false;
-    c.extra_flags = extra;
-    return c;
-  };
-  auto idx = [](const char* name, std::vector<const char*> columns, bool primary, bool unique,
-                bool ignore_nulls, bool required) {
-    IndexDesign i;
-    i.name = name;
-    for (const char* c : columns) i.columns.push_back({c, true});
-    i.primary_key = primary;
-    i.unique = unique;
-    i.ignore_nulls = ignore_nulls;
-    i.required = required;
-    return i;
-  };
   std::vector<TableDesign> out;
-
-  TableDesign objects;
-  objects.name = "MSysObjects";
-  objects.columns = {
-      col("Id", ColumnType::Long),
-      col("ParentId", ColumnType::Long),
-      col("Name", ColumnType::Text, 255),
-      col("Type", ColumnType::Integer),
-      col("DateCreate", ColumnType::DateTime),
-      col("DateUpdate", ColumnType::DateTime),
-      col("Owner", ColumnType::Binary, binary, kSidFlag),
-      col("Flags", ColumnType::Long),
-      col("Database", ColumnType::Memo),
-      col("Connect", ColumnType::Memo),
-      col("ForeignName", ColumnType::Text, 255),
-      col("RmtInfoShort", ColumnType::Binary, binary),
-      col("RmtInfoLong", ColumnType::Ole),
-      col("Lv", ColumnType::Ole),
-      col("LvProp", ColumnType::Ole),
-      col("LvModule", ColumnType::Ole),
-      col("LvExtra", ColumnType::Ole),
-  };
-  objects.indexes = {idx("ParentIdName", {"ParentId", "Name"}, false, true, false, false),
-                     idx("Id", {"Id"}, true, true, false, false)};
-  out.push_back(std::move(objects));
-
-  TableDesign aces;
-  aces.name = "MSysACEs";
-  aces.columns = {col("ObjectId", ColumnType::Long),
-                  col("SID", ColumnType::Binary, binary, kSidFlag), col("ACM", ColumnType::Long),
-                  col("FInheritable", ColumnType::Boolean)};
-  aces.indexes = {idx("ObjectId", {"ObjectId"}, false, false, false, true)};
-  out.push_back(std::move(aces));
-
-  TableDesign queries;
-  queries.name = "MSysQueries";
-  queries.columns = {col("ObjectId", ColumnType::Long),        col("Attribute", ColumnType::Byte),
-                     col("Order", ColumnType::Binary, binary), col("Name1", ColumnType::Text, 255),
-                     col("Name2", ColumnType::Text, 255),      col("Expression", ColumnType::Memo),
-                     col("Flag", ColumnType::Integer)};
-  if (fmt.is_jet4()) queries.columns.push_back(col("LvExtra", ColumnType::Long));
-  queries.indexes = {
-      idx("ObjectIdAttribute", {"ObjectId", "Attribute", "Order"}, true, true, false, false)};
-  out.push_back(std::move(queries));
-
-  TableDesign relationships;
-  relationships.name = "MSysRelationships";
-  relationships.columns = {col("szRelationship", ColumnType::Text, 255),
-                           col("grbit", ColumnType::Long),
-                           col("ccolumn", ColumnType::Long),
-                           col("icolumn", ColumnType::Long),
-                           col("szObject", ColumnType::Text, 255),
-                           col("szColumn", ColumnType::Text, 255),
-                           col("szReferencedObject", ColumnType::Text, 255),
-                           col("szReferencedColumn", ColumnType::Text, 255)};
-  relationships.indexes = {
-      idx("szRelationship", {"szRelationship"}, false, false, true, false),
-      idx("szObject", {"szObject"}, false, false, true, false),
-      idx("szReferencedObject", {"szReferencedObject"}, false, false, true, false)};
-  out.push_back(std::move(relationships));
+  out.push_back(objectsDesign(fmt));
+  out.push_back(acesDesign(fmt));
+  out.push_back(queriesDesign(fmt));
+  out.push_back(relationshipsDesign());
   return out;
 }
 
