@@ -607,14 +607,37 @@ size_t DatabaseCreator::pendingIndexBytes() const {
   return total;
 }
 
+namespace {
+
+// Positions of the system tables, in the order systemTableDesigns() gives
+// them.
+constexpr size_t kObjectsTable = 0;
+constexpr size_t kAcesTable = 1;
+constexpr size_t kRelationshipsTable = 3;
+
+// The catalog Id of relationship `k`.
+int32_t relationshipId(size_t k) {
+  return static_cast<int32_t>(kFirstSyntheticId + k);
+}
+
+}  // namespace
+
 // The catalog rows of every object, the permission rows of Jet's own
 // objects and of the new tables and relationships, and one row per column
 // pair of each relationship.
 void DatabaseCreator::writeCatalog() {
+  writeObjectRows();
+  writePermissionRows();
+  writeRelationshipRows();
+}
+
+// MSysObjects: the containers, the database, the tables (the engine's own
+// first) and the relationships.
+void DatabaseCreator::writeObjectRows() {
   const Value date = Value::dateTime(options_.creation_date);
   auto object = [&](int32_t id, int32_t parent, const std::string& name, int16_t type,
                     uint32_t flags, const std::string& owner) {
-    std::vector<Value> row(tables_[0]->def->columns.size());
+    std::vector<Value> row(tables_[kObjectsTable]->def->columns.size());
     row[0] = Value::integer(id);
     row[1] = Value::integer(parent);
     row[2] = Value::text(name);
@@ -623,12 +646,8 @@ void DatabaseCreator::writeCatalog() {
     row[5] = date;
     row[6] = Value::bytes(owner);
     row[7] = Value::integer(static_cast<int32_t>(flags));
-    insertAt(0, row);
+    insertAt(kObjectsTable, row);
   };
-  // Positions of the system tables.
-  const size_t aces = 1;
-  const size_t relationships = 3;
-
   object(kTablesContainer, kRootContainer, "Tables", kTypeContainer, kSystemObject, kSidEngine);
   object(kDatabasesContainer, kRootContainer, "Databases", kTypeContainer, kSystemObject,
          kSidEngine);
@@ -643,17 +662,17 @@ void DatabaseCreator::writeCatalog() {
     object(static_cast<int32_t>(tables_[i]->page()), kTablesContainer, tables_[i]->def->name,
            kTypeTable, 0, kSidAdmin);
   }
-  std::vector<int32_t> relationship_ids;
   for (size_t k = 0; k < relationships_.size(); ++k) {
-    const int32_t id = static_cast<int32_t>(kFirstSyntheticId + k);
-    relationship_ids.push_back(id);
-    object(id, kRelationshipsContainer, relationships_[k].design.name, kTypeRelationship, 0,
-           kSidAdmin);
+    object(relationshipId(k), kRelationshipsContainer, relationships_[k].design.name,
+           kTypeRelationship, 0, kSidAdmin);
   }
+}
 
+// MSysACEs: who may do what with each object.
+void DatabaseCreator::writePermissionRows() {
   auto ace = [&](int32_t id, const std::string& sid, int32_t acm, bool inheritable) {
-    insertAt(aces, {Value::integer(id), Value::bytes(sid), Value::integer(acm),
-                    Value::boolean(inheritable)});
+    insertAt(kAcesTable, {Value::integer(id), Value::bytes(sid), Value::integer(acm),
+                          Value::boolean(inheritable)});
   };
   // Jet's own objects, as a new file has them.
   ace(2, kSidAdmin, 393216, false);
@@ -678,28 +697,30 @@ void DatabaseCreator::writeCatalog() {
     ace(id, kSidAdmin, 1048319, false);
     ace(id, kSidAdmins, 1048319, false);
   }
-  for (int32_t id : relationship_ids) {
-    ace(id, kSidAdmin, 1048575, false);
-    ace(id, kSidAdmins, 1048575, false);
+  for (size_t k = 0; k < relationships_.size(); ++k) {
+    ace(relationshipId(k), kSidAdmin, 1048575, false);
+    ace(relationshipId(k), kSidAdmins, 1048575, false);
   }
+}
 
+// MSysRelationships: one row per column pair.
+void DatabaseCreator::writeRelationshipRows() {
   for (const Relationship& rel : relationships_) {
     const RelationshipDesign& s = rel.design;
     uint32_t grbit = 0;
     if (!s.enforce_integrity) grbit |= kRelNoIntegrity;
     if (s.cascade_updates) grbit |= kRelCascadeUpdates;
     if (s.cascade_deletes) grbit |= kRelCascadeDeletes;
-    const std::string& foreign = tables_[rel.foreign]->def->name;
-    const std::string& primary = tables_[rel.primary]->def->name;
+    const TableDef& fd = *tables_[rel.foreign]->def;
+    const TableDef& pd = *tables_[rel.primary]->def;
     for (size_t k = 0; k < s.primary_columns.size(); ++k) {
-      const TableDef& fd = *tables_[rel.foreign]->def;
-      const TableDef& pd = *tables_[rel.primary]->def;
-      insertAt(relationships, {Value::text(s.name), Value::integer(static_cast<int32_t>(grbit)),
-                               Value::integer(static_cast<int64_t>(s.primary_columns.size())),
-                               Value::integer(static_cast<int64_t>(k)), Value::text(foreign),
-                               Value::text(fd.columns[*fd.findColumn(s.foreign_columns[k])].name),
-                               Value::text(primary),
-                               Value::text(pd.columns[*pd.findColumn(s.primary_columns[k])].name)});
+      insertAt(
+          kRelationshipsTable,
+          {Value::text(s.name), Value::integer(static_cast<int32_t>(grbit)),
+           Value::integer(static_cast<int64_t>(s.primary_columns.size())),
+           Value::integer(static_cast<int64_t>(k)), Value::text(fd.name),
+           Value::text(fd.columns[*fd.findColumn(s.foreign_columns[k])].name), Value::text(pd.name),
+           Value::text(pd.columns[*pd.findColumn(s.primary_columns[k])].name)});
     }
   }
 }

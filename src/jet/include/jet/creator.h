@@ -139,6 +139,9 @@ class DatabaseCreator {
   void buildIndexes(Table& t);
   void checkRelationships();
   void writeCatalog();
+  void writeObjectRows();
+  void writePermissionRows();
+  void writeRelationshipRows();
   void writeMapsAndDefinitions();
   void writeGlobalMapAndHeader();
 
