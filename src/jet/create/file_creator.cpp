@@ -377,10 +377,6 @@ uint32_t DatabaseCreator::rowCount(size_t handle) const {
   return tableAt(handle).rows;
 }
 
-uint32_t DatabaseCreator::lastAutonumber(size_t handle) const {
-  return static_cast<uint32_t>(tableAt(handle).autonumber);
-}
-
 void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
   if (finished_) throw std::logic_error("database already finished");
   auto find = [&](const std::string& name) -> size_t {
@@ -597,14 +593,6 @@ void DatabaseCreator::checkRelationships() {
 
 uint32_t DatabaseCreator::pageCount() const {
   return file_->count();
-}
-
-size_t DatabaseCreator::pendingIndexBytes() const {
-  size_t total = 0;
-  for (const auto& t : tables_) {
-    for (const IndexEntryBuffer& e : t->entries) total += e.bytes();
-  }
-  return total;
 }
 
 namespace {

@@ -90,7 +90,6 @@ class DatabaseCreator {
   RowId insert(size_t handle, const std::vector<Value>& values);
 
   uint32_t rowCount(size_t handle) const;
-  uint32_t lastAutonumber(size_t handle) const;
 
   // Declares a table complete: its last pages are written and its indexes
   // built, freeing their entries. Later inserts into it throw. Throws
@@ -102,9 +101,8 @@ class DatabaseCreator {
   // and flushes the file.
   void finish();
 
-  // Progress: pages written so far, and bytes held for index entries.
+  // Progress: pages written so far.
   uint32_t pageCount() const;
-  size_t pendingIndexBytes() const;
 
   // What finish() built, per table (system tables first), for reports and
   // tests.
