@@ -327,11 +327,6 @@ DatabaseCreator::Table& DatabaseCreator::tableAt(size_t handle) {
   return *tables_[handle + kSystemTables];
 }
 
-const DatabaseCreator::Table& DatabaseCreator::tableAt(size_t handle) const {
-  if (handle >= tables_.size() - kSystemTables) throw std::out_of_range("no such table");
-  return *tables_[handle + kSystemTables];
-}
-
 size_t DatabaseCreator::createTable(const TableDesign& design, bool system) {
   auto t = std::make_unique<Table>(*fmt_, *file_);
   t->def = std::make_unique<TableDef>(layoutTable(*fmt_, design, system));
@@ -367,14 +362,6 @@ size_t DatabaseCreator::addTable(const TableDesign& design) {
     }
   }
   return createTable(design, false) - kSystemTables;
-}
-
-const TableDef& DatabaseCreator::table(size_t handle) const {
-  return *tableAt(handle).def;
-}
-
-uint32_t DatabaseCreator::rowCount(size_t handle) const {
-  return tableAt(handle).rows;
 }
 
 void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
@@ -591,10 +578,6 @@ void DatabaseCreator::checkRelationships() {
   }
 }
 
-uint32_t DatabaseCreator::pageCount() const {
-  return file_->count();
-}
-
 namespace {
 
 // Positions of the system tables, in the order systemTableDesigns() gives
@@ -798,32 +781,6 @@ void DatabaseCreator::finish() {
   writeGlobalMapAndHeader();
   file_->close();
   finished_ = true;
-}
-
-std::vector<DatabaseCreator::TableReport> DatabaseCreator::report() const {
-  std::vector<TableReport> out;
-  for (const auto& tp : tables_) {
-    const Table& t = *tp;
-    TableReport r;
-    r.name = t.def->name;
-    r.tdef_page = t.page();
-    r.rows = t.rows;
-    r.data_pages = t.data_pages.size();
-    for (const Table::LongValueColumn& lv : t.long_values) r.long_value_pages += lv.pages.size();
-    for (size_t i = 0; i < t.built.size(); ++i) {
-      IndexReport ir;
-      for (const LogicalIndex& l : t.def->logical_indexes) {
-        if (l.real_index == i && ir.name.empty()) ir.name = l.name;
-      }
-      ir.root = t.built[i].root;
-      ir.pages = t.built[i].pages.size();
-      ir.levels = t.built[i].levels;
-      ir.entries = t.built[i].entries;
-      r.indexes.push_back(std::move(ir));
-    }
-    out.push_back(std::move(r));
-  }
-  return out;
 }
 
 }  // namespace jet
