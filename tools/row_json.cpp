@@ -54,8 +54,6 @@ std::string guid(const std::string& g) {
   return buf;
 }
 
-}  // namespace
-
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
@@ -95,6 +93,8 @@ std::string valueToJson(const jet::Value& v) {
   }
   return "null";
 }
+
+}  // namespace
 
 std::string rowToJson(const jet::TableDef& def, const std::vector<jet::Value>& row) {
   std::string out = "{";
