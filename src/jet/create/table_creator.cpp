@@ -278,11 +278,14 @@ uint32_t addForeignKeyIndex(TableDef& def, const std::vector<uint16_t>& columns,
   return def.logical_indexes.back().number;
 }
 
-std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
-                                           const TableExtras& extras) {
+namespace {
+
+// The first page's header (the caller's split fills in free space and next
+// page), then the table's counts and map pointers and one entry per real
+// index.
+void appendTableHeader(ByteBuilder& b, const Format& fmt, const TableDef& def,
+                       const TableExtras& extras) {
   const bool jet4 = fmt.is_jet4();
-  ByteBuilder b;
-  // Header of the first page; the caller's split fills in free space and next.
   b.u8(0x02);
   b.u8(0x01);
   if (jet4) {
@@ -316,7 +319,12 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u32(i < extras.distinct_keys.size() ? extras.distinct_keys[i] : 0);
     if (jet4) b.u32(0);
   }
+}
 
+// The column entries, then their names.
+void appendColumns(ByteBuilder& b, const Format& fmt, const TableDef& def,
+                   const TableExtras& extras) {
+  const bool jet4 = fmt.is_jet4();
   for (const Column& c : def.columns) {
     b.u8(c.type_code);
     if (jet4) b.u32(kJet4Magic);
@@ -348,7 +356,11 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u16(c.length);
   }
   for (const Column& c : def.columns) appendName(b, fmt, c.name);
+}
 
+// Each real index: its ten column slots, map, root page and flags.
+void appendRealIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
+  const bool jet4 = fmt.is_jet4();
   for (const RealIndex& r : def.real_indexes) {
     if (jet4) b.u32(kJet4RealMagic);
     for (size_t k = 0; k < 10; ++k) {
@@ -366,8 +378,12 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u8(r.flags);
     if (jet4) b.zeros(5);
   }
+}
 
-  // Logical indexes sorted by name, as Access stores them.
+// The logical index entries sorted by name, as Access stores them, then
+// their names.
+void appendLogicalIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
+  const bool jet4 = fmt.is_jet4();
   std::vector<const LogicalIndex*> logical;
   for (const LogicalIndex& l : def.logical_indexes) logical.push_back(&l);
   std::stable_sort(logical.begin(), logical.end(),
@@ -388,7 +404,17 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     if (jet4) b.u32(0);
   }
   for (const LogicalIndex* l : logical) appendName(b, fmt, l->name);
+}
 
+}  // namespace
+
+std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
+                                           const TableExtras& extras) {
+  ByteBuilder b;
+  appendTableHeader(b, fmt, def, extras);
+  appendColumns(b, fmt, def, extras);
+  appendRealIndexes(b, fmt, def);
+  appendLogicalIndexes(b, fmt, def);
   for (const TableExtras::LongValueMaps& m : extras.long_value_maps) {
     b.u16(m.column_number);
     b.u32(m.owned);
