@@ -2,7 +2,6 @@
 //   jetdump FILE                  the user tables, one a line
 //   jetdump --schema FILE TABLE   the table's columns and indexes
 //   jetdump --json FILE TABLE     the table's live rows, one JSON object a line
-#include <cstdio>
 #include <iostream>
 #include <string>
 

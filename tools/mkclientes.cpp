@@ -271,8 +271,21 @@ Options parse(int argc, char** argv) {
 
 char g_temp_path[4096] = {};
 
-void onSignal(int sig) {
+void rememberTemporary(const std::string& path) {
+  std::snprintf(g_temp_path, sizeof g_temp_path, "%s", path.c_str());
+}
+
+void forgetTemporary() {
+  g_temp_path[0] = '\0';
+}
+
+// Safe in a signal handler: only unlink().
+void removeTemporary() {
   if (g_temp_path[0] != '\0') ::unlink(g_temp_path);
+}
+
+void onSignal(int sig) {
+  removeTemporary();
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
@@ -296,6 +309,41 @@ std::string temporaryBeside(const std::string& out) {
   return std::string(buf.data());
 }
 
+// The temporary file the database is written to, removed if a signal
+// interrupts the run.
+std::string startTemporary(const std::string& out) {
+  const std::string temp = temporaryBeside(out);
+  rememberTemporary(temp);
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+  std::signal(SIGHUP, onSignal);
+  return temp;
+}
+
+// Gives the finished file its final name; on failure removes it and says
+// why.
+bool moveIntoPlace(const std::string& temp, const Options& o) {
+  std::error_code link_error;
+  if (o.force) {
+    std::filesystem::rename(temp, o.out, link_error);
+  } else {
+    // link() refuses to replace a file that appeared meanwhile.
+    if (::link(temp.c_str(), o.out.c_str()) != 0) {
+      link_error = std::error_code(errno, std::generic_category());
+    } else {
+      ::unlink(temp.c_str());
+    }
+  }
+  if (link_error) {
+    ::unlink(temp.c_str());
+    std::cerr << "mkclientes: no se puede crear '" << o.out << "': " << link_error.message()
+              << "\n";
+    return false;
+  }
+  forgetTemporary();
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // Progress on standard error: a line rewritten in place on a terminal, a
 // line every quarter otherwise.
@@ -303,6 +351,10 @@ std::string temporaryBeside(const std::string& out) {
 class Progress {
  public:
   Progress(bool enabled) : enabled_(enabled), tty_(::isatty(STDERR_FILENO) != 0) {}
+  // After every 1024th item and the last one.
+  void step(const char* stage, uint64_t done, uint64_t total) {
+    if ((done & 0x3FF) == 0 || done == total) update(stage, done, total);
+  }
   void update(const char* stage, uint64_t done, uint64_t total) {
     if (!enabled_ || total == 0) return;
     const unsigned pct = static_cast<unsigned>(done * 100 / total);
@@ -334,11 +386,7 @@ class Progress {
 };
 
 // ---------------------------------------------------------------------------
-
-struct Client {
-  int32_t code;
-  uint32_t index;  // position by code; seeds the client's values
-};
+// The tables.
 
 jet::TableDesign clientesDesign() {
   jet::TableDesign t;
@@ -363,12 +411,303 @@ jet::TableDesign dependentDesign(const char* name, std::vector<ColumnDesign> val
   return t;
 }
 
+// The tables that hold rows of a client, by number k: 0 cliprod, 1 horascli,
+// 2 diascli.
+constexpr int kDependents = 3;
+const char* const kDependentNames[kDependents] = {"cliprod", "horascli", "diascli"};
+const Purpose kDependentPurposes[kDependents] = {kProducts, kHours, kDays};
+
+struct Tables {
+  size_t clientes = 0;
+  size_t dependents[kDependents] = {};
+};
+
+Tables addTables(jet::DatabaseCreator& db, bool relations) {
+  Tables t;
+  t.clientes = db.addTable(clientesDesign());
+  t.dependents[0] = db.addTable(
+      dependentDesign("cliprod", {{"prod", ColumnType::Text, 30}, {"cant", ColumnType::Double}}));
+  t.dependents[1] = db.addTable(dependentDesign(
+      "horascli", {{"horas", ColumnType::Single}, {"fecha", ColumnType::DateTime}}));
+  t.dependents[2] = db.addTable(dependentDesign("diascli", {{"dia", ColumnType::Integer}}));
+  if (relations) {
+    for (const char* dep : kDependentNames) {
+      db.addRelationship({std::string("clientes") + dep, "clientes", {"CLICOD"}, dep, {"codcli"}});
+    }
+  }
+  return t;
+}
+
+// ---------------------------------------------------------------------------
+// The rows.
+
+struct Client {
+  int32_t code;
+  uint32_t index;  // position by code; seeds the client's values
+};
+
+// Codes rise from a little above 100 in small random steps; clients are
+// stored in a shuffled order, so the physical order is not the code order.
+std::vector<Client> clientsInStorageOrder(const Options& o) {
+  std::vector<Client> clients(o.clients);
+  Random r = Random::stream(o.seed, kCodes, 0);
+  int32_t code = 100;
+  for (uint32_t i = 0; i < o.clients; ++i) {
+    code += static_cast<int32_t>(r.between(1, 3));
+    clients[i] = {code, i};
+  }
+  Random shuffle = Random::stream(o.seed, kOrder, 0);
+  for (size_t i = clients.size(); i > 1; --i) std::swap(clients[i - 1], clients[shuffle.below(i)]);
+  return clients;
+}
+
+// A whole day from 1995-01-01 to kLastDay.
+double randomDay(Random& r) {
+  static const double first_day = dayNumber(1995, 1, 1);
+  static const double last_day = jet::joinDateTime(kLastDay);
+  return first_day + static_cast<double>(r.below(static_cast<uint64_t>(last_day - first_day) + 1));
+}
+
+// A client's status: A 45 %, H 40 %, B 8 %, h 4 %, none 3 %.
+std::optional<std::string> randomStatus(Random& r) {
+  const uint64_t s = r.below(100);
+  if (s < 45) return "A";
+  if (s < 85) return "H";
+  if (s < 93) return "B";
+  if (s < 97) return "h";
+  return std::nullopt;
+}
+
+// A day, at midnight or (half the time) at a time of day.
+double randomMoment(Random& r) {
+  const double day = randomDay(r);
+  if (!r.percent(50)) return day;
+  const uint64_t second = r.between(1, 86399);
+  jet::DateTimeParts p = jet::splitDateTime(day);
+  p.hour = static_cast<int>(second / 3600);
+  p.minute = static_cast<int>(second / 60 % 60);
+  p.second = static_cast<int>(second % 60);
+  return jet::joinDateTime(p);
+}
+
+// Half the clients have notes: a few words, a paragraph or a long text.
+std::optional<std::string> randomNotes(const Options& o, const Client& c) {
+  Random n = Random::stream(o.seed, kNotes, c.index);
+  const uint64_t kind = n.below(100);
+  if (kind < 35) return sentence(n, 8, 50, false);
+  if (kind < 47) return sentence(n, 100, 900, true);
+  if (kind < 50) return sentence(n, 2000, 6000, true);
+  return std::nullopt;
+}
+
+struct ClientValues {
+  std::optional<std::string> status;
+  std::optional<double> when;
+  std::string name;
+  std::optional<std::string> notes;
+};
+
+ClientValues clientValues(const Options& o, const Client& c) {
+  ClientValues v;
+  Random r = Random::stream(o.seed, kClient, c.index);
+  if (c.index < kBoundaries.size() && o.clients >= kBoundaries.size()) {
+    const Boundary& b = kBoundaries[c.index];
+    if (b.status) v.status = b.status;
+    if (b.year != 0) {
+      v.when = jet::joinDateTime({b.year, b.month, b.day, b.hour, b.minute, b.second});
+    }
+  } else {
+    v.status = randomStatus(r);
+    if (!r.percent(3)) v.when = randomMoment(r);
+  }
+  v.name = std::string(r.pick(kFirstNames)) + " " + r.pick(kSurnames) + " " + r.pick(kSurnames);
+  v.notes = randomNotes(o, c);
+  return v;
+}
+
+// How many rows a client has in dependent table `k`: one in ten clients has
+// none anywhere.
+uint64_t dependentCount(const Options& o, const Client& c, int k) {
+  Random r = Random::stream(o.seed, kCounts, c.index);
+  if (r.percent(10)) return 0;
+  for (int j = 0; j < k; ++j) r.next();
+  return r.below(o.max_deps + 1);
+}
+
+// One row of dependent table `k` for the client `code`; the id is left to
+// the autonumber.
+void dependentRow(int k, Random& r, int32_t code, std::vector<Value>& row) {
+  if (k == 0) {
+    row = {Value::null(), Value::integer(code), Value::text(r.pick(kProductNames)),
+           Value::real(static_cast<double>(r.between(1, 400)) / 4.0)};
+  } else if (k == 1) {
+    double when = randomDay(r);
+    if (r.percent(60)) when += static_cast<double>(r.between(8 * 4, 20 * 4)) / (24 * 4);
+    row = {Value::null(), Value::integer(code),
+           Value::single(static_cast<float>(r.between(1, 40)) / 4.0f), Value::dateTime(when)};
+  } else {
+    row = {Value::null(), Value::integer(code), Value::integer(r.between(1, 31))};
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Writing the database.
+
 struct Summary {
   uint64_t status_a = 0, status_h = 0, status_b = 0, status_lower_h = 0, status_null = 0;
   uint64_t date_null = 0;
-  uint64_t rows[3] = {0, 0, 0};
+  uint64_t rows[kDependents] = {0, 0, 0};
   uint64_t without_rows = 0;
+
+  void count(const ClientValues& v) {
+    if (!v.status) {
+      ++status_null;
+    } else if (*v.status == "A") {
+      ++status_a;
+    } else if (*v.status == "H") {
+      ++status_h;
+    } else if (*v.status == "B") {
+      ++status_b;
+    } else {
+      ++status_lower_h;
+    }
+    if (!v.when) ++date_null;
+  }
 };
+
+void writeClients(jet::DatabaseCreator& db, size_t table, const std::vector<Client>& clients,
+                  const Options& o, Progress& progress, Summary& sum) {
+  std::vector<Value> row;
+  uint64_t done = 0;
+  for (const Client& c : clients) {
+    ClientValues v = clientValues(o, c);
+    sum.count(v);
+    row = {Value::integer(c.code), Value::text(std::move(v.name)),
+           v.status ? Value::text(*v.status) : Value::null(),
+           v.when ? Value::dateTime(*v.when) : Value::null(),
+           v.notes ? Value::text(std::move(*v.notes)) : Value::null()};
+    db.insert(table, row);
+    progress.step("clientes", ++done, clients.size());
+  }
+  db.completeTable(table);
+}
+
+// The rows of dependent table `k`, client by client in storage order;
+// returns how many.
+uint64_t writeDependents(jet::DatabaseCreator& db, size_t table, int k,
+                         const std::vector<Client>& clients, const Options& o, Progress& progress) {
+  std::vector<Value> row;
+  uint64_t rows = 0;
+  uint64_t done = 0;
+  for (const Client& c : clients) {
+    const uint64_t count = dependentCount(o, c, k);
+    Random r = Random::stream(o.seed, kDependentPurposes[k], c.index);
+    for (uint64_t j = 0; j < count; ++j) {
+      dependentRow(k, r, c.code, row);
+      db.insert(table, row);
+      ++rows;
+    }
+    progress.step(kDependentNames[k], ++done, clients.size());
+  }
+  db.completeTable(table);
+  return rows;
+}
+
+uint64_t clientsWithoutDependents(const std::vector<Client>& clients, const Options& o) {
+  return static_cast<uint64_t>(std::count_if(clients.begin(), clients.end(), [&](const Client& c) {
+    for (int k = 0; k < kDependents; ++k) {
+      if (dependentCount(o, c, k) > 0) return false;
+    }
+    return true;
+  }));
+}
+
+// Writes the whole database to `path`; returns what it holds.
+Summary generate(const Options& o, const std::string& path) {
+  jet::CreateOptions co;
+  co.version = o.version;
+  co.creation_date = jet::joinDateTime(kLastDay);
+  jet::DatabaseCreator db(path, co);
+  const Tables tables = addTables(db, o.relations);
+  const std::vector<Client> clients = clientsInStorageOrder(o);
+  Progress progress(!o.quiet && o.clients >= 20000);
+  Summary sum;
+  writeClients(db, tables.clientes, clients, o, progress, sum);
+  for (int k = 0; k < kDependents; ++k) {
+    sum.rows[k] = writeDependents(db, tables.dependents[k], k, clients, o, progress);
+  }
+  sum.without_rows = clientsWithoutDependents(clients, o);
+  db.finish();
+  return sum;
+}
+
+// ---------------------------------------------------------------------------
+// Reports.
+
+void printSummary(const Options& o, const Summary& sum, uintmax_t size, double seconds) {
+  std::printf("%s: %s, %.1f MB (%ju bytes) en %.2f s\n", o.out.c_str(),
+              o.version == jet::Version::Jet4 ? "Jet 4 (Access 2000-2003)" : "Jet 3 (Access 97)",
+              static_cast<double>(size) / 1e6, size, seconds);
+  std::printf(
+      "  clientes  %llu  (A %llu, H %llu, B %llu, h %llu, sin estado %llu; sin fecha %llu;"
+      " sin filas dependientes %llu)\n",
+      static_cast<unsigned long long>(o.clients), static_cast<unsigned long long>(sum.status_a),
+      static_cast<unsigned long long>(sum.status_h), static_cast<unsigned long long>(sum.status_b),
+      static_cast<unsigned long long>(sum.status_lower_h),
+      static_cast<unsigned long long>(sum.status_null),
+      static_cast<unsigned long long>(sum.date_null),
+      static_cast<unsigned long long>(sum.without_rows));
+  std::printf("  cliprod   %llu\n  horascli  %llu\n  diascli   %llu\n",
+              static_cast<unsigned long long>(sum.rows[0]),
+              static_cast<unsigned long long>(sum.rows[1]),
+              static_cast<unsigned long long>(sum.rows[2]));
+  if (o.relations)
+    std::printf("  relaciones: clientescliprod, clienteshorascli, clientesdiascli\n");
+}
+
+// Seconds to write `size` bytes sequentially beside `out`, in 1 MB blocks,
+// flushed like the database; nothing when the writing fails.
+std::optional<double> sequentialWriteSeconds(const std::string& out, uintmax_t size) {
+  const std::string scratch = temporaryBeside(out);
+  rememberTemporary(scratch);
+  const auto t0 = std::chrono::steady_clock::now();
+  const int fd = ::open(scratch.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  std::vector<char> block(1 << 20, 'x');
+  uintmax_t left = size;
+  bool failed = fd < 0;
+  while (!failed && left > 0) {
+    const size_t n = static_cast<size_t>(std::min<uintmax_t>(left, block.size()));
+    const ssize_t w = ::write(fd, block.data(), n);
+    if (w <= 0) failed = true;
+    left -= w > 0 ? static_cast<uintmax_t>(w) : 0;
+  }
+  if (fd >= 0) {
+    failed = failed || ::fsync(fd) != 0;
+    ::close(fd);
+  }
+  const double plain = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ::unlink(scratch.c_str());
+  forgetTemporary();
+  if (failed) return std::nullopt;
+  return plain;
+}
+
+// --bench: the generation time against a plain write of the same size.
+int reportBench(const std::string& out, uintmax_t size, double seconds) {
+  const std::optional<double> plain = sequentialWriteSeconds(out, size);
+  struct rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  if (!plain) {
+    std::cerr << "mkclientes: no se pudo medir la escritura secuencial\n";
+    return 1;
+  }
+  std::printf(
+      "banco: generación %.2f s; escritura secuencial de %.1f MB %.2f s; razón %.1f; "
+      "memoria máxima %.0f MB\n",
+      seconds, static_cast<double>(size) / 1e6, *plain, seconds / *plain,
+      static_cast<double>(usage.ru_maxrss) / 1024.0);
+  return 0;
+}
 
 int run(const Options& o) {
   namespace fs = std::filesystem;
@@ -378,255 +717,14 @@ int run(const Options& o) {
     std::cerr << "mkclientes: '" << o.out << "' ya existe; use --force para reemplazarlo\n";
     return 1;
   }
-  const std::string temp = temporaryBeside(o.out);
-  std::snprintf(g_temp_path, sizeof g_temp_path, "%s", temp.c_str());
-  std::signal(SIGINT, onSignal);
-  std::signal(SIGTERM, onSignal);
-  std::signal(SIGHUP, onSignal);
-
-  Summary sum;
-  {
-    jet::CreateOptions co;
-    co.version = o.version;
-    co.creation_date = jet::joinDateTime(kLastDay);
-    jet::DatabaseCreator db(temp, co);
-    const size_t clientes = db.addTable(clientesDesign());
-    const size_t cliprod = db.addTable(
-        dependentDesign("cliprod", {{"prod", ColumnType::Text, 30}, {"cant", ColumnType::Double}}));
-    const size_t horascli = db.addTable(dependentDesign(
-        "horascli", {{"horas", ColumnType::Single}, {"fecha", ColumnType::DateTime}}));
-    const size_t diascli = db.addTable(dependentDesign("diascli", {{"dia", ColumnType::Integer}}));
-    if (o.relations) {
-      for (const char* dep : {"cliprod", "horascli", "diascli"}) {
-        db.addRelationship(
-            {std::string("clientes") + dep, "clientes", {"CLICOD"}, dep, {"codcli"}});
-      }
-    }
-
-    // Codes rise from a little above 100 in small random steps; clients are
-    // stored in a shuffled order, so the physical order is not the code order.
-    std::vector<Client> clients(o.clients);
-    {
-      Random r = Random::stream(o.seed, kCodes, 0);
-      int32_t code = 100;
-      for (uint32_t i = 0; i < o.clients; ++i) {
-        code += static_cast<int32_t>(r.between(1, 3));
-        clients[i] = {code, i};
-      }
-      Random shuffle = Random::stream(o.seed, kOrder, 0);
-      for (size_t i = clients.size(); i > 1; --i)
-        std::swap(clients[i - 1], clients[shuffle.below(i)]);
-    }
-    const double first_day = dayNumber(1995, 1, 1);
-    const double last_day = jet::joinDateTime(kLastDay);
-    const bool big = o.clients >= 20000;
-    Progress progress(!o.quiet && big);
-
-    // How many rows a client has in dependent table `k` (0 cliprod, 1
-    // horascli, 2 diascli): one in ten clients has none anywhere.
-    auto depCount = [&](const Client& c, int k) -> uint64_t {
-      Random r = Random::stream(o.seed, kCounts, c.index);
-      if (r.percent(10)) return 0;
-      for (int j = 0; j < k; ++j) r.next();
-      return r.below(o.max_deps + 1);
-    };
-    std::vector<Value> row;
-
-    uint64_t done = 0;
-    for (const Client& c : clients) {
-      Random r = Random::stream(o.seed, kClient, c.index);
-      std::optional<std::string> status;
-      std::optional<double> when;
-      if (c.index < kBoundaries.size() && o.clients >= kBoundaries.size()) {
-        const Boundary& b = kBoundaries[c.index];
-        if (b.status) status = b.status;
-        if (b.year != 0) {
-          when = jet::joinDateTime({b.year, b.month, b.day, b.hour, b.minute, b.second});
-        }
-      } else {
-        const uint64_t s = r.below(100);
-        if (s < 45) {
-          status = "A";
-        } else if (s < 85) {
-          status = "H";
-        } else if (s < 93) {
-          status = "B";
-        } else if (s < 97) {
-          status = "h";
-        }
-        if (!r.percent(3)) {
-          double day = first_day + static_cast<double>(
-                                       r.below(static_cast<uint64_t>(last_day - first_day) + 1));
-          if (r.percent(50)) {
-            const uint64_t second = r.between(1, 86399);
-            day = jet::joinDateTime([&] {
-              jet::DateTimeParts p = jet::splitDateTime(day);
-              p.hour = static_cast<int>(second / 3600);
-              p.minute = static_cast<int>(second / 60 % 60);
-              p.second = static_cast<int>(second % 60);
-              return p;
-            }());
-          }
-          when = day;
-        }
-      }
-      std::string name =
-          std::string(r.pick(kFirstNames)) + " " + r.pick(kSurnames) + " " + r.pick(kSurnames);
-      Random n = Random::stream(o.seed, kNotes, c.index);
-      const uint64_t kind = n.below(100);
-      std::optional<std::string> notes;
-      if (kind < 35) {
-        notes = sentence(n, 8, 50, false);
-      } else if (kind < 47) {
-        notes = sentence(n, 100, 900, true);
-      } else if (kind < 50) {
-        notes = sentence(n, 2000, 6000, true);
-      }
-
-      if (!status) {
-        ++sum.status_null;
-      } else if (*status == "A") {
-        ++sum.status_a;
-      } else if (*status == "H") {
-        ++sum.status_h;
-      } else if (*status == "B") {
-        ++sum.status_b;
-      } else {
-        ++sum.status_lower_h;
-      }
-      if (!when) ++sum.date_null;
-      row = {Value::integer(c.code), Value::text(std::move(name)),
-             status ? Value::text(*status) : Value::null(),
-             when ? Value::dateTime(*when) : Value::null(),
-             notes ? Value::text(std::move(*notes)) : Value::null()};
-      db.insert(clientes, row);
-      if ((++done & 0x3FF) == 0 || done == clients.size()) {
-        progress.update("clientes", done, clients.size());
-      }
-    }
-    db.completeTable(clientes);
-
-    // Dependent rows, client by client in storage order.
-    const size_t tables[3] = {cliprod, horascli, diascli};
-    const char* names[3] = {"cliprod", "horascli", "diascli"};
-    const Purpose purposes[3] = {kProducts, kHours, kDays};
-    std::vector<bool> any(clients.size(), false);
-    for (int k = 0; k < 3; ++k) {
-      done = 0;
-      size_t position = 0;
-      for (const Client& c : clients) {
-        const uint64_t count = depCount(c, k);
-        if (count > 0) any[position] = true;
-        ++position;
-        Random r = Random::stream(o.seed, purposes[k], c.index);
-        for (uint64_t j = 0; j < count; ++j) {
-          if (k == 0) {
-            row = {Value::null(), Value::integer(c.code), Value::text(r.pick(kProductNames)),
-                   Value::real(static_cast<double>(r.between(1, 400)) / 4.0)};
-          } else if (k == 1) {
-            double when = first_day + static_cast<double>(
-                                          r.below(static_cast<uint64_t>(last_day - first_day) + 1));
-            if (r.percent(60)) when += static_cast<double>(r.between(8 * 4, 20 * 4)) / (24 * 4);
-            row = {Value::null(), Value::integer(c.code),
-                   Value::single(static_cast<float>(r.between(1, 40)) / 4.0f),
-                   Value::dateTime(when)};
-          } else {
-            row = {Value::null(), Value::integer(c.code), Value::integer(r.between(1, 31))};
-          }
-          db.insert(tables[k], row);
-          ++sum.rows[k];
-        }
-        if ((++done & 0x3FF) == 0 || done == clients.size()) {
-          progress.update(names[k], done, clients.size());
-        }
-      }
-      db.completeTable(tables[k]);
-    }
-    sum.without_rows = static_cast<uint64_t>(std::count(any.begin(), any.end(), false));
-    db.finish();
-  }
-
-  std::error_code link_error;
-  if (o.force) {
-    fs::rename(temp, o.out, link_error);
-  } else {
-    // link() refuses to replace a file that appeared meanwhile.
-    if (::link(temp.c_str(), o.out.c_str()) != 0) {
-      link_error = std::error_code(errno, std::generic_category());
-    } else {
-      ::unlink(temp.c_str());
-    }
-  }
-  if (link_error) {
-    ::unlink(temp.c_str());
-    std::cerr << "mkclientes: no se puede crear '" << o.out << "': " << link_error.message()
-              << "\n";
-    return 1;
-  }
-  g_temp_path[0] = '\0';
+  const std::string temp = startTemporary(o.out);
+  const Summary sum = generate(o, temp);
+  if (!moveIntoPlace(temp, o)) return 1;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const uintmax_t size = fs::file_size(o.out);
-
-  if (!o.quiet) {
-    std::printf("%s: %s, %.1f MB (%ju bytes) en %.2f s\n", o.out.c_str(),
-                o.version == jet::Version::Jet4 ? "Jet 4 (Access 2000-2003)" : "Jet 3 (Access 97)",
-                static_cast<double>(size) / 1e6, size, seconds);
-    std::printf(
-        "  clientes  %llu  (A %llu, H %llu, B %llu, h %llu, sin estado %llu; sin fecha %llu;"
-        " sin filas dependientes %llu)\n",
-        static_cast<unsigned long long>(o.clients), static_cast<unsigned long long>(sum.status_a),
-        static_cast<unsigned long long>(sum.status_h),
-        static_cast<unsigned long long>(sum.status_b),
-        static_cast<unsigned long long>(sum.status_lower_h),
-        static_cast<unsigned long long>(sum.status_null),
-        static_cast<unsigned long long>(sum.date_null),
-        static_cast<unsigned long long>(sum.without_rows));
-    std::printf("  cliprod   %llu\n  horascli  %llu\n  diascli   %llu\n",
-                static_cast<unsigned long long>(sum.rows[0]),
-                static_cast<unsigned long long>(sum.rows[1]),
-                static_cast<unsigned long long>(sum.rows[2]));
-    if (o.relations)
-      std::printf("  relaciones: clientescliprod, clienteshorascli, clientesdiascli\n");
-  }
-
-  if (o.bench) {
-    // The same number of bytes written sequentially, in 1 MB blocks, and
-    // flushed like the database.
-    const std::string scratch = temporaryBeside(o.out);
-    std::snprintf(g_temp_path, sizeof g_temp_path, "%s", scratch.c_str());
-    const auto t0 = std::chrono::steady_clock::now();
-    const int fd = ::open(scratch.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    std::vector<char> block(1 << 20, 'x');
-    uintmax_t left = size;
-    bool failed = fd < 0;
-    while (!failed && left > 0) {
-      const size_t n = static_cast<size_t>(std::min<uintmax_t>(left, block.size()));
-      const ssize_t w = ::write(fd, block.data(), n);
-      if (w <= 0) failed = true;
-      left -= w > 0 ? static_cast<uintmax_t>(w) : 0;
-    }
-    if (fd >= 0) {
-      failed = failed || ::fsync(fd) != 0;
-      ::close(fd);
-    }
-    const double plain =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    ::unlink(scratch.c_str());
-    g_temp_path[0] = '\0';
-    struct rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    if (failed) {
-      std::cerr << "mkclientes: no se pudo medir la escritura secuencial\n";
-      return 1;
-    }
-    std::printf(
-        "banco: generación %.2f s; escritura secuencial de %.1f MB %.2f s; razón %.1f; "
-        "memoria máxima %.0f MB\n",
-        seconds, static_cast<double>(size) / 1e6, plain, seconds / plain,
-        static_cast<double>(usage.ru_maxrss) / 1024.0);
-  }
-  return 0;
+  if (!o.quiet) printSummary(o, sum, size, seconds);
+  return o.bench ? reportBench(o.out, size, seconds) : 0;
 }
 
 }  // namespace
@@ -636,10 +734,10 @@ int main(int argc, char** argv) {
   try {
     return run(o);
   } catch (const jet::JetError& e) {
-    if (g_temp_path[0] != '\0') ::unlink(g_temp_path);
+    removeTemporary();
     std::cerr << "mkclientes: error " << e.number() << ": " << e.what() << "\n";
   } catch (const std::exception& e) {
-    if (g_temp_path[0] != '\0') ::unlink(g_temp_path);
+    removeTemporary();
     std::cerr << "mkclientes: " << e.what() << "\n";
   }
   return 1;

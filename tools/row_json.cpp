@@ -10,7 +10,8 @@ namespace {
 
 template <typename F>
 std::string shortest(F x) {
-  if (!std::isfinite(x)) return std::isnan(x) ? "\"NaN\"" : (x > 0 ? "\"Infinity\"" : "\"-Infinity\"");
+  if (!std::isfinite(x))
+    return std::isnan(x) ? "\"NaN\"" : (x > 0 ? "\"Infinity\"" : "\"-Infinity\"");
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, x);
   return std::string(buf, res.ptr);
@@ -29,8 +30,8 @@ std::string currency(int64_t scaled) {
 std::string dateTime(double days) {
   jet::DateTimeParts p = jet::splitDateTime(days);
   char buf[48];
-  std::snprintf(buf, sizeof buf, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", p.year, p.month, p.day, p.hour,
-                p.minute, p.second);
+  std::snprintf(buf, sizeof buf, "\"%04d-%02d-%02dT%02d:%02d:%02d\"", p.year, p.month, p.day,
+                p.hour, p.minute, p.second);
   return buf;
 }
 
@@ -54,17 +55,25 @@ std::string guid(const std::string& g) {
   return buf;
 }
 
-}  // namespace
-
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -81,20 +90,33 @@ std::string jsonString(const std::string& s) {
 std::string valueToJson(const jet::Value& v) {
   using K = jet::Value::Kind;
   switch (v.kind()) {
-    case K::Null: return "null";
-    case K::Bool: return v.asBool() ? "true" : "false";
-    case K::Int: return std::to_string(v.asInt());
-    case K::Single: return shortest(static_cast<float>(v.asDouble()));
-    case K::Double: return shortest(v.asDouble());
-    case K::Currency: return currency(v.asInt());
-    case K::Decimal: return jsonString(v.asString());
-    case K::DateTime: return dateTime(v.asDouble());
-    case K::Text: return jsonString(v.asString());
-    case K::Bytes: return hex(v.asString());
-    case K::Guid: return guid(v.asString());
+    case K::Null:
+      return "null";
+    case K::Bool:
+      return v.asBool() ? "true" : "false";
+    case K::Int:
+      return std::to_string(v.asInt());
+    case K::Single:
+      return shortest(static_cast<float>(v.asDouble()));
+    case K::Double:
+      return shortest(v.asDouble());
+    case K::Currency:
+      return currency(v.asInt());
+    case K::Decimal:
+      return jsonString(v.asString());
+    case K::DateTime:
+      return dateTime(v.asDouble());
+    case K::Text:
+      return jsonString(v.asString());
+    case K::Bytes:
+      return hex(v.asString());
+    case K::Guid:
+      return guid(v.asString());
   }
   return "null";
 }
+
+}  // namespace
 
 std::string rowToJson(const jet::TableDef& def, const std::vector<jet::Value>& row) {
   std::string out = "{";

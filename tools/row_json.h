@@ -10,14 +10,10 @@
 
 namespace tools {
 
-// One value as JSON: null, true/false, integers, shortest round-trip numbers,
-// currency with four decimals and decimals as exact strings, dates as
-// "YYYY-MM-DDTHH:MM:SS", text as strings, bytes as lowercase hex, GUIDs in braces.
-std::string valueToJson(const jet::Value& v);
-
-// {"col": value, ...} with the columns in column order.
+// {"col": value, ...} with the columns in column order. Values: null,
+// true/false, integers, shortest round-trip numbers, currency with four
+// decimals and decimals as exact strings, dates as "YYYY-MM-DDTHH:MM:SS",
+// text as strings, bytes as lowercase hex, GUIDs in braces.
 std::string rowToJson(const jet::TableDef& def, const std::vector<jet::Value>& row);
-
-std::string jsonString(const std::string& utf8);
 
 }  // namespace tools

@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace jet {
@@ -13,11 +12,6 @@ namespace jet {
 inline void putU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void putU24(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
 }
 inline void putU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -35,7 +29,6 @@ inline void putDouble(uint8_t* p, double d) {
 class ByteBuilder {
  public:
   std::vector<uint8_t>& bytes() { return b_; }
-  const std::vector<uint8_t>& bytes() const { return b_; }
   size_t size() const { return b_.size(); }
 
   void u8(uint8_t v) { b_.push_back(v); }
@@ -47,7 +40,6 @@ class ByteBuilder {
     for (int i = 0; i < 4; ++i) b_.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
   void zeros(size_t n) { b_.insert(b_.end(), n, 0); }
-  void append(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
   void append(const std::vector<uint8_t>& v) { b_.insert(b_.end(), v.begin(), v.end()); }
 
  private:

@@ -308,11 +308,6 @@ DatabaseCreator::Table& DatabaseCreator::tableAt(size_t handle) {
   return *tables_[handle + kSystemTables];
 }
 
-const DatabaseCreator::Table& DatabaseCreator::tableAt(size_t handle) const {
-  if (handle >= tables_.size() - kSystemTables) throw std::out_of_range("no such table");
-  return *tables_[handle + kSystemTables];
-}
-
 size_t DatabaseCreator::createTable(const TableDesign& design, bool system) {
   auto t = std::make_unique<Table>(*fmt_, *file_);
   t->def = std::make_unique<TableDef>(layoutTable(*fmt_, design, system));
@@ -348,18 +343,6 @@ size_t DatabaseCreator::addTable(const TableDesign& design) {
     }
   }
   return createTable(design, false) - kSystemTables;
-}
-
-const TableDef& DatabaseCreator::table(size_t handle) const {
-  return *tableAt(handle).def;
-}
-
-uint32_t DatabaseCreator::rowCount(size_t handle) const {
-  return tableAt(handle).rows;
-}
-
-uint32_t DatabaseCreator::lastAutonumber(size_t handle) const {
-  return static_cast<uint32_t>(tableAt(handle).autonumber);
 }
 
 void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
@@ -576,26 +559,37 @@ void DatabaseCreator::checkRelationships() {
   }
 }
 
-uint32_t DatabaseCreator::pageCount() const {
-  return file_->count();
+namespace {
+
+// Positions of the system tables, in the order systemTableDesigns() gives
+// them.
+constexpr size_t kObjectsTable = 0;
+constexpr size_t kAcesTable = 1;
+constexpr size_t kRelationshipsTable = 3;
+
+// The catalog Id of relationship `k`.
+int32_t relationshipId(size_t k) {
+  return static_cast<int32_t>(kFirstSyntheticId + k);
 }
 
-size_t DatabaseCreator::pendingIndexBytes() const {
-  size_t total = 0;
-  for (const auto& t : tables_) {
-    for (const IndexEntryBuffer& e : t->entries) total += e.bytes();
-  }
-  return total;
-}
+}  // namespace
 
 // The catalog rows of every object, the permission rows of Jet's own
 // objects and of the new tables and relationships, and one row per column
 // pair of each relationship.
 void DatabaseCreator::writeCatalog() {
+  writeObjectRows();
+  writePermissionRows();
+  writeRelationshipRows();
+}
+
+// MSysObjects: the containers, the database, the tables (the engine's own
+// first) and the relationships.
+void DatabaseCreator::writeObjectRows() {
   const Value date = Value::dateTime(options_.creation_date);
   auto object = [&](int32_t id, int32_t parent, const std::string& name, int16_t type,
                     uint32_t flags, const std::string& owner) {
-    std::vector<Value> row(tables_[0]->def->columns.size());
+    std::vector<Value> row(tables_[kObjectsTable]->def->columns.size());
     row[0] = Value::integer(id);
     row[1] = Value::integer(parent);
     row[2] = Value::text(name);
@@ -604,12 +598,8 @@ void DatabaseCreator::writeCatalog() {
     row[5] = date;
     row[6] = Value::bytes(owner);
     row[7] = Value::integer(static_cast<int32_t>(flags));
-    insertAt(0, row);
+    insertAt(kObjectsTable, row);
   };
-  // Positions of the system tables.
-  const size_t aces = 1;
-  const size_t relationships = 3;
-
   object(kTablesContainer, kRootContainer, "Tables", kTypeContainer, kSystemObject, kSidEngine);
   object(kDatabasesContainer, kRootContainer, "Databases", kTypeContainer, kSystemObject,
          kSidEngine);
@@ -624,17 +614,17 @@ void DatabaseCreator::writeCatalog() {
     object(static_cast<int32_t>(tables_[i]->page()), kTablesContainer, tables_[i]->def->name,
            kTypeTable, 0, kSidAdmin);
   }
-  std::vector<int32_t> relationship_ids;
   for (size_t k = 0; k < relationships_.size(); ++k) {
-    const int32_t id = static_cast<int32_t>(kFirstSyntheticId + k);
-    relationship_ids.push_back(id);
-    object(id, kRelationshipsContainer, relationships_[k].design.name, kTypeRelationship, 0,
-           kSidAdmin);
+    object(relationshipId(k), kRelationshipsContainer, relationships_[k].design.name,
+           kTypeRelationship, 0, kSidAdmin);
   }
+}
 
+// MSysACEs: who may do what with each object.
+void DatabaseCreator::writePermissionRows() {
   auto ace = [&](int32_t id, const std::string& sid, int32_t acm, bool inheritable) {
-    insertAt(aces, {Value::integer(id), Value::bytes(sid), Value::integer(acm),
-                    Value::boolean(inheritable)});
+    insertAt(kAcesTable, {Value::integer(id), Value::bytes(sid), Value::integer(acm),
+                          Value::boolean(inheritable)});
   };
   // Jet's own objects, as a new file has them.
   ace(2, kSidAdmin, 393216, false);
@@ -659,28 +649,30 @@ void DatabaseCreator::writeCatalog() {
     ace(id, kSidAdmin, 1048319, false);
     ace(id, kSidAdmins, 1048319, false);
   }
-  for (int32_t id : relationship_ids) {
-    ace(id, kSidAdmin, 1048575, false);
-    ace(id, kSidAdmins, 1048575, false);
+  for (size_t k = 0; k < relationships_.size(); ++k) {
+    ace(relationshipId(k), kSidAdmin, 1048575, false);
+    ace(relationshipId(k), kSidAdmins, 1048575, false);
   }
+}
 
+// MSysRelationships: one row per column pair.
+void DatabaseCreator::writeRelationshipRows() {
   for (const Relationship& rel : relationships_) {
     const RelationshipDesign& s = rel.design;
     uint32_t grbit = 0;
     if (!s.enforce_integrity) grbit |= kRelNoIntegrity;
     if (s.cascade_updates) grbit |= kRelCascadeUpdates;
     if (s.cascade_deletes) grbit |= kRelCascadeDeletes;
-    const std::string& foreign = tables_[rel.foreign]->def->name;
-    const std::string& primary = tables_[rel.primary]->def->name;
+    const TableDef& fd = *tables_[rel.foreign]->def;
+    const TableDef& pd = *tables_[rel.primary]->def;
     for (size_t k = 0; k < s.primary_columns.size(); ++k) {
-      const TableDef& fd = *tables_[rel.foreign]->def;
-      const TableDef& pd = *tables_[rel.primary]->def;
-      insertAt(relationships, {Value::text(s.name), Value::integer(static_cast<int32_t>(grbit)),
-                               Value::integer(static_cast<int64_t>(s.primary_columns.size())),
-                               Value::integer(static_cast<int64_t>(k)), Value::text(foreign),
-                               Value::text(fd.columns[*fd.findColumn(s.foreign_columns[k])].name),
-                               Value::text(primary),
-                               Value::text(pd.columns[*pd.findColumn(s.primary_columns[k])].name)});
+      insertAt(
+          kRelationshipsTable,
+          {Value::text(s.name), Value::integer(static_cast<int32_t>(grbit)),
+           Value::integer(static_cast<int64_t>(s.primary_columns.size())),
+           Value::integer(static_cast<int64_t>(k)), Value::text(fd.name),
+           Value::text(fd.columns[*fd.findColumn(s.foreign_columns[k])].name), Value::text(pd.name),
+           Value::text(pd.columns[*pd.findColumn(s.primary_columns[k])].name)});
     }
   }
 }
@@ -770,32 +762,6 @@ void DatabaseCreator::finish() {
   writeGlobalMapAndHeader();
   file_->close();
   finished_ = true;
-}
-
-std::vector<DatabaseCreator::TableReport> DatabaseCreator::report() const {
-  std::vector<TableReport> out;
-  for (const auto& tp : tables_) {
-    const Table& t = *tp;
-    TableReport r;
-    r.name = t.def->name;
-    r.tdef_page = t.page();
-    r.rows = t.rows;
-    r.data_pages = t.data_pages.size();
-    for (const Table::LongValueColumn& lv : t.long_values) r.long_value_pages += lv.pages.size();
-    for (size_t i = 0; i < t.built.size(); ++i) {
-      IndexReport ir;
-      for (const LogicalIndex& l : t.def->logical_indexes) {
-        if (l.real_index == i && ir.name.empty()) ir.name = l.name;
-      }
-      ir.root = t.built[i].root;
-      ir.pages = t.built[i].pages.size();
-      ir.levels = t.built[i].levels;
-      ir.entries = t.built[i].entries;
-      r.indexes.push_back(std::move(ir));
-    }
-    out.push_back(std::move(r));
-  }
-  return out;
 }
 
 }  // namespace jet

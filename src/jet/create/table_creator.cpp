@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "create/creator_util.h"
-#include "jet/error.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet {
 
@@ -67,84 +67,93 @@ uint8_t indexFlags(const Format& fmt, bool unique, bool ignore_nulls, bool requi
   return f;
 }
 
-}  // namespace
-
-TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) {
-  TableDef def;
-  def.name = design.name;
-  def.table_type = system ? kSystemTable : kUserTable;
-  if (!nameFits(fmt, design.name)) bad(design.name, "nombre de tabla no válido");
-  if (design.columns.empty() || design.columns.size() > kMaxColumns) {
-    bad(design.name, "número de columnas no admitido");
+// Whether item `i` has the name of an earlier one, compared as Access
+// compares names.
+template <typename T>
+bool namedEarlier(const std::vector<T>& items, size_t i) {
+  for (size_t k = 0; k < i; ++k) {
+    if (equalsIgnoreCase(items[k].name, items[i].name)) return true;
   }
-  if (design.indexes.size() > kMaxIndexes) bad(design.name, "demasiados índices");
+  return false;
+}
 
-  // Columns: numbers in order; fixed offsets in order; variable slots in
-  // order, long values last (system tables: all in order).
+// Column `number` of `table` as the TDEF describes it, all but its place in
+// the row (fixed offset, variable slot).
+Column describeColumn(const Format& fmt, const std::string& table, const ColumnDesign& cs,
+                      size_t number, bool system) {
+  Column c;
+  c.name = cs.name;
+  c.type_code = static_cast<uint8_t>(cs.type);
+  c.number = static_cast<uint16_t>(number);
+  c.flags = kUpdatableFlag | cs.extra_flags | (system ? kSystemColumnFlag : 0);
+  c.sort_lcid = kGeneralSort;
+  if (!fmt.is_jet4()) c.code_page = kWindows1252;
+  switch (cs.type) {
+    case ColumnType::Boolean:
+      c.flags |= Column::kFixedFlag;
+      c.length = 1;
+      break;
+    case ColumnType::Byte:
+    case ColumnType::Integer:
+    case ColumnType::Long:
+    case ColumnType::Currency:
+    case ColumnType::Single:
+    case ColumnType::Double:
+    case ColumnType::DateTime:
+    case ColumnType::Guid:
+      c.flags |= Column::kFixedFlag;
+      c.length = static_cast<uint16_t>(fixedValueSize(cs.type));
+      break;
+    case ColumnType::Text: {
+      const uint16_t chars = cs.size == 0 ? 255 : cs.size;
+      if (chars > 255) bad(table, "columna de texto de más de 255 caracteres");
+      c.length = static_cast<uint16_t>(fmt.is_jet4() ? 2 * chars : chars);
+      break;
+    }
+    case ColumnType::Binary: {
+      const uint16_t bytes = cs.size == 0 ? 255 : cs.size;
+      if (bytes > 510) bad(table, "columna binaria demasiado larga");
+      c.length = bytes;
+      break;
+    }
+    case ColumnType::Memo:
+    case ColumnType::Ole:
+      c.length = 0;
+      break;
+    default:
+      bad(table, "tipo de columna " + columnTypeName(c.type_code) + " no admitido");
+  }
+  if (cs.autonumber) {
+    if (cs.type != ColumnType::Long) bad(table, "autonumérico que no es entero largo");
+    c.flags |= Column::kAutoLongFlag;
+  }
+  if (fmt.is_jet4() && isText(cs.type) && cs.compressed_unicode) {
+    c.extra_flags = Column::kCompressedUnicodeFlag;
+  }
+  return c;
+}
+
+// Columns: numbers in order; fixed offsets in order (a Boolean takes none:
+// its value is its bit in the null mask); variable slots in order, long
+// values last (system tables: all in order).
+void layoutColumns(const Format& fmt, const TableDesign& design, bool system, TableDef& def) {
   uint16_t fixed_offset = 0;
   std::vector<size_t> variable, long_values;
   for (size_t i = 0; i < design.columns.size(); ++i) {
     const ColumnDesign& cs = design.columns[i];
     if (!nameFits(fmt, cs.name)) bad(design.name, "nombre de columna no válido");
-    for (size_t k = 0; k < i; ++k) {
-      if (equalsIgnoreCase(design.columns[k].name, cs.name)) {
-        bad(design.name, "la columna '" + cs.name + "' está repetida");
-      }
+    if (namedEarlier(design.columns, i)) {
+      bad(design.name, "la columna '" + cs.name + "' está repetida");
     }
-    Column c;
-    c.name = cs.name;
-    c.type_code = static_cast<uint8_t>(cs.type);
-    c.number = static_cast<uint16_t>(i);
-    c.flags = kUpdatableFlag | cs.extra_flags | (system ? kSystemColumnFlag : 0);
-    c.sort_lcid = kGeneralSort;
-    if (!fmt.is_jet4()) c.code_page = kWindows1252;
+    Column c = describeColumn(fmt, design.name, cs, i, system);
     const size_t fixed = fixedValueSize(cs.type);
-    switch (cs.type) {
-      case ColumnType::Boolean:
-        c.flags |= Column::kFixedFlag;
-        c.length = 1;
-        break;
-      case ColumnType::Byte:
-      case ColumnType::Integer:
-      case ColumnType::Long:
-      case ColumnType::Currency:
-      case ColumnType::Single:
-      case ColumnType::Double:
-      case ColumnType::DateTime:
-      case ColumnType::Guid:
-        c.flags |= Column::kFixedFlag;
-        c.length = static_cast<uint16_t>(fixed);
-        c.fixed_offset = fixed_offset;
-        fixed_offset = static_cast<uint16_t>(fixed_offset + fixed);
-        break;
-      case ColumnType::Text: {
-        const uint16_t chars = cs.size == 0 ? 255 : cs.size;
-        if (chars > 255) bad(design.name, "columna de texto de más de 255 caracteres");
-        c.length = static_cast<uint16_t>(fmt.is_jet4() ? 2 * chars : chars);
-        variable.push_back(i);
-        break;
-      }
-      case ColumnType::Binary: {
-        const uint16_t bytes = cs.size == 0 ? 255 : cs.size;
-        if (bytes > 510) bad(design.name, "columna binaria demasiado larga");
-        c.length = bytes;
-        variable.push_back(i);
-        break;
-      }
-      case ColumnType::Memo:
-      case ColumnType::Ole:
-        c.length = 0;
-        (system ? variable : long_values).push_back(i);
-        break;
-      default:
-        bad(design.name, "tipo de columna " + columnTypeName(c.type_code) + " no admitido");
-    }
-    if (cs.autonumber) {
-      if (cs.type != ColumnType::Long) bad(design.name, "autonumérico que no es entero largo");
-      c.flags |= Column::kAutoLongFlag;
-    }
-    if (fmt.is_jet4() && isText(cs.type) && cs.compressed_unicode) {
-      c.extra_flags = Column::kCompressedUnicodeFlag;
+    if (fixed > 0) {
+      c.fixed_offset = fixed_offset;
+      fixed_offset = static_cast<uint16_t>(fixed_offset + fixed);
+    } else if (c.isLongValue() && !system) {
+      long_values.push_back(i);
+    } else if (cs.type != ColumnType::Boolean) {
+      variable.push_back(i);
     }
     def.columns.push_back(std::move(c));
   }
@@ -164,40 +173,61 @@ TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) 
   }
   def.max_cols = static_cast<uint16_t>(def.columns.size());
   def.var_slots = static_cast<uint16_t>(variable.size());
+}
 
-  // Indexes: real and logical index i for design entry i.
+// The real index of `is`: its columns by number and its flags. A primary
+// key of a user table is also unique and required.
+RealIndex realIndexFor(const Format& fmt, const TableDef& def, const IndexDesign& is, bool system) {
+  RealIndex r;
+  for (const IndexColumnDesign& ic : is.columns) {
+    auto pos = def.findColumn(ic.column);
+    if (!pos) bad(def.name, "el índice '" + is.name + "' usa la columna '" + ic.column + "'");
+    const Column& c = def.columns[*pos];
+    if (c.isLongValue()) bad(def.name, "no se pueden indexar columnas memo u OLE");
+    r.columns.push_back({c.number, ic.ascending});
+  }
+  const bool primary = is.primary_key;
+  const bool unique = is.unique || (primary && !system);
+  const bool required = is.required || (primary && !system);
+  r.flags = indexFlags(fmt, unique, is.ignore_nulls, required);
+  return r;
+}
+
+// Indexes: real and logical index i for design entry i.
+void layoutIndexes(const Format& fmt, const TableDesign& design, bool system, TableDef& def) {
   for (size_t i = 0; i < design.indexes.size(); ++i) {
     const IndexDesign& is = design.indexes[i];
     if (!nameFits(fmt, is.name)) bad(design.name, "nombre de índice no válido");
-    for (size_t k = 0; k < i; ++k) {
-      if (equalsIgnoreCase(design.indexes[k].name, is.name)) {
-        bad(design.name, "el índice '" + is.name + "' está repetido");
-      }
+    if (namedEarlier(design.indexes, i)) {
+      bad(design.name, "el índice '" + is.name + "' está repetido");
     }
     if (is.columns.empty() || is.columns.size() > kMaxIndexColumns) {
       bad(design.name, "el índice '" + is.name + "' no tiene entre 1 y 10 columnas");
     }
-    RealIndex r;
-    for (const IndexColumnDesign& ic : is.columns) {
-      auto pos = def.findColumn(ic.column);
-      if (!pos) bad(design.name, "el índice '" + is.name + "' usa la columna '" + ic.column + "'");
-      const Column& c = def.columns[*pos];
-      if (c.isLongValue()) bad(design.name, "no se pueden indexar columnas memo u OLE");
-      r.columns.push_back({c.number, ic.ascending});
-    }
-    const bool primary = is.primary_key;
-    const bool unique = is.unique || (primary && !system);
-    const bool required = is.required || (primary && !system);
-    r.flags = indexFlags(fmt, unique, is.ignore_nulls, required);
-    def.real_indexes.push_back(std::move(r));
+    def.real_indexes.push_back(realIndexFor(fmt, def, is, system));
 
     LogicalIndex l;
     l.name = is.name;
     l.number = static_cast<uint32_t>(i);
     l.real_index = static_cast<uint32_t>(i);
-    l.kind = primary ? LogicalIndex::Kind::PrimaryKey : LogicalIndex::Kind::Normal;
+    l.kind = is.primary_key ? LogicalIndex::Kind::PrimaryKey : LogicalIndex::Kind::Normal;
     def.logical_indexes.push_back(std::move(l));
   }
+}
+
+}  // namespace
+
+TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) {
+  TableDef def;
+  def.name = design.name;
+  def.table_type = system ? kSystemTable : kUserTable;
+  if (!nameFits(fmt, design.name)) bad(design.name, "nombre de tabla no válido");
+  if (design.columns.empty() || design.columns.size() > kMaxColumns) {
+    bad(design.name, "número de columnas no admitido");
+  }
+  if (design.indexes.size() > kMaxIndexes) bad(design.name, "demasiados índices");
+  layoutColumns(fmt, design, system, def);
+  layoutIndexes(fmt, design, system, def);
   return def;
 }
 
@@ -248,11 +278,14 @@ uint32_t addForeignKeyIndex(TableDef& def, const std::vector<uint16_t>& columns,
   return def.logical_indexes.back().number;
 }
 
-std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
-                                           const TableExtras& extras) {
+namespace {
+
+// The first page's header (the caller's split fills in free space and next
+// page), then the table's counts and map pointers and one entry per real
+// index.
+void appendTableHeader(ByteBuilder& b, const Format& fmt, const TableDef& def,
+                       const TableExtras& extras) {
   const bool jet4 = fmt.is_jet4();
-  ByteBuilder b;
-  // Header of the first page; the caller's split fills in free space and next.
   b.u8(0x02);
   b.u8(0x01);
   if (jet4) {
@@ -286,7 +319,12 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u32(i < extras.distinct_keys.size() ? extras.distinct_keys[i] : 0);
     if (jet4) b.u32(0);
   }
+}
 
+// The column entries, then their names.
+void appendColumns(ByteBuilder& b, const Format& fmt, const TableDef& def,
+                   const TableExtras& extras) {
+  const bool jet4 = fmt.is_jet4();
   for (const Column& c : def.columns) {
     b.u8(c.type_code);
     if (jet4) b.u32(kJet4Magic);
@@ -318,7 +356,11 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u16(c.length);
   }
   for (const Column& c : def.columns) appendName(b, fmt, c.name);
+}
 
+// Each real index: its ten column slots, map, root page and flags.
+void appendRealIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
+  const bool jet4 = fmt.is_jet4();
   for (const RealIndex& r : def.real_indexes) {
     if (jet4) b.u32(kJet4RealMagic);
     for (size_t k = 0; k < 10; ++k) {
@@ -336,8 +378,12 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u8(r.flags);
     if (jet4) b.zeros(5);
   }
+}
 
-  // Logical indexes sorted by name, as Access stores them.
+// The logical index entries sorted by name, as Access stores them, then
+// their names.
+void appendLogicalIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
+  const bool jet4 = fmt.is_jet4();
   std::vector<const LogicalIndex*> logical;
   for (const LogicalIndex& l : def.logical_indexes) logical.push_back(&l);
   std::stable_sort(logical.begin(), logical.end(),
@@ -358,7 +404,17 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     if (jet4) b.u32(0);
   }
   for (const LogicalIndex* l : logical) appendName(b, fmt, l->name);
+}
 
+}  // namespace
+
+std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
+                                           const TableExtras& extras) {
+  ByteBuilder b;
+  appendTableHeader(b, fmt, def, extras);
+  appendColumns(b, fmt, def, extras);
+  appendRealIndexes(b, fmt, def);
+  appendLogicalIndexes(b, fmt, def);
   for (const TableExtras::LongValueMaps& m : extras.long_value_maps) {
     b.u16(m.column_number);
     b.u32(m.owned);
@@ -412,90 +468,117 @@ std::vector<std::vector<uint8_t>> splitTableDefinition(const Format& fmt,
   return out;
 }
 
+namespace {
+
+constexpr uint8_t kSidFlag = 0x20;  // set by Access on its SID columns
+
+ColumnDesign column(const char* name, ColumnType t, uint16_t size = 0, uint8_t extra = 0) {
+  ColumnDesign c;
+  c.name = name;
+  c.type = t;
+  c.size = size;
+  c.compressed_unicode = false;
+  c.extra_flags = extra;
+  return c;
+}
+
+IndexDesign systemIndex(const char* name, std::vector<const char*> columns, bool primary,
+                        bool unique, bool ignore_nulls, bool required) {
+  IndexDesign i;
+  i.name = name;
+  for (const char* c : columns) i.columns.push_back({c, true});
+  i.primary_key = primary;
+  i.unique = unique;
+  i.ignore_nulls = ignore_nulls;
+  i.required = required;
+  return i;
+}
+
+// Binary columns of the system tables: as long as the format allows.
+uint16_t systemBinarySize(const Format& fmt) {
+  return fmt.is_jet4() ? 510 : 255;
+}
+
+TableDesign objectsDesign(const Format& fmt) {
+  const uint16_t binary = systemBinarySize(fmt);
+  TableDesign t;
+  t.name = "MSysObjects";
+  t.columns = {
+      column("Id", ColumnType::Long),
+      column("ParentId", ColumnType::Long),
+      column("Name", ColumnType::Text, 255),
+      column("Type", ColumnType::Integer),
+      column("DateCreate", ColumnType::DateTime),
+      column("DateUpdate", ColumnType::DateTime),
+      column("Owner", ColumnType::Binary, binary, kSidFlag),
+      column("Flags", ColumnType::Long),
+      column("Database", ColumnType::Memo),
+      column("Connect", ColumnType::Memo),
+      column("ForeignName", ColumnType::Text, 255),
+      column("RmtInfoShort", ColumnType::Binary, binary),
+      column("RmtInfoLong", ColumnType::Ole),
+      column("Lv", ColumnType::Ole),
+      column("LvProp", ColumnType::Ole),
+      column("LvModule", ColumnType::Ole),
+      column("LvExtra", ColumnType::Ole),
+  };
+  t.indexes = {systemIndex("ParentIdName", {"ParentId", "Name"}, false, true, false, false),
+               systemIndex("Id", {"Id"}, true, true, false, false)};
+  return t;
+}
+
+TableDesign acesDesign(const Format& fmt) {
+  TableDesign t;
+  t.name = "MSysACEs";
+  t.columns = {column("ObjectId", ColumnType::Long),
+               column("SID", ColumnType::Binary, systemBinarySize(fmt), kSidFlag),
+               column("ACM", ColumnType::Long), column("FInheritable", ColumnType::Boolean)};
+  t.indexes = {systemIndex("ObjectId", {"ObjectId"}, false, false, false, true)};
+  return t;
+}
+
+TableDesign queriesDesign(const Format& fmt) {
+  TableDesign t;
+  t.name = "MSysQueries";
+  t.columns = {column("ObjectId", ColumnType::Long),
+               column("Attribute", ColumnType::Byte),
+               column("Order", ColumnType::Binary, systemBinarySize(fmt)),
+               column("Name1", ColumnType::Text, 255),
+               column("Name2", ColumnType::Text, 255),
+               column("Expression", ColumnType::Memo),
+               column("Flag", ColumnType::Integer)};
+  if (fmt.is_jet4()) t.columns.push_back(column("LvExtra", ColumnType::Long));
+  t.indexes = {systemIndex("ObjectIdAttribute", {"ObjectId", "Attribute", "Order"}, true, true,
+                           false, false)};
+  return t;
+}
+
+TableDesign relationshipsDesign() {
+  TableDesign t;
+  t.name = "MSysRelationships";
+  t.columns = {column("szRelationship", ColumnType::Text, 255),
+               column("grbit", ColumnType::Long),
+               column("ccolumn", ColumnType::Long),
+               column("icolumn", ColumnType::Long),
+               column("szObject", ColumnType::Text, 255),
+               column("szColumn", ColumnType::Text, 255),
+               column("szReferencedObject", ColumnType::Text, 255),
+               column("szReferencedColumn", ColumnType::Text, 255)};
+  t.indexes = {
+      systemIndex("szRelationship", {"szRelationship"}, false, false, true, false),
+      systemIndex("szObject", {"szObject"}, false, false, true, false),
+      systemIndex("szReferencedObject", {"szReferencedObject"}, false, false, true, false)};
+  return t;
+}
+
+}  // namespace
+
 std::vector<TableDesign> systemTableDesigns(const Format& fmt) {
-  const uint16_t binary = fmt.is_jet4() ? 510 : 255;
-  constexpr uint8_t kSidFlag = 0x20;  // set by Access on its SID columns
-  auto col = [](const char* name, ColumnType t, uint16_t size = 0, uint8_t extra = 0) {
-    ColumnDesign c;
-    c.name = name;
-    c.type = t;
-    c.size = size;
-    c.compressed_unicode = false;
-    c.extra_flags = extra;
-    return c;
-  };
-  auto idx = [](const char* name, std::vector<const char*> columns, bool primary, bool unique,
-                bool ignore_nulls, bool required) {
-    IndexDesign i;
-    i.name = name;
-    for (const char* c : columns) i.columns.push_back({c, true});
-    i.primary_key = primary;
-    i.unique = unique;
-    i.ignore_nulls = ignore_nulls;
-    i.required = required;
-    return i;
-  };
   std::vector<TableDesign> out;
-
-  TableDesign objects;
-  objects.name = "MSysObjects";
-  objects.columns = {
-      col("Id", ColumnType::Long),
-      col("ParentId", ColumnType::Long),
-      col("Name", ColumnType::Text, 255),
-      col("Type", ColumnType::Integer),
-      col("DateCreate", ColumnType::DateTime),
-      col("DateUpdate", ColumnType::DateTime),
-      col("Owner", ColumnType::Binary, binary, kSidFlag),
-      col("Flags", ColumnType::Long),
-      col("Database", ColumnType::Memo),
-      col("Connect", ColumnType::Memo),
-      col("ForeignName", ColumnType::Text, 255),
-      col("RmtInfoShort", ColumnType::Binary, binary),
-      col("RmtInfoLong", ColumnType::Ole),
-      col("Lv", ColumnType::Ole),
-      col("LvProp", ColumnType::Ole),
-      col("LvModule", ColumnType::Ole),
-      col("LvExtra", ColumnType::Ole),
-  };
-  objects.indexes = {idx("ParentIdName", {"ParentId", "Name"}, false, true, false, false),
-                     idx("Id", {"Id"}, true, true, false, false)};
-  out.push_back(std::move(objects));
-
-  TableDesign aces;
-  aces.name = "MSysACEs";
-  aces.columns = {col("ObjectId", ColumnType::Long),
-                  col("SID", ColumnType::Binary, binary, kSidFlag), col("ACM", ColumnType::Long),
-                  col("FInheritable", ColumnType::Boolean)};
-  aces.indexes = {idx("ObjectId", {"ObjectId"}, false, false, false, true)};
-  out.push_back(std::move(aces));
-
-  TableDesign queries;
-  queries.name = "MSysQueries";
-  queries.columns = {col("ObjectId", ColumnType::Long),        col("Attribute", ColumnType::Byte),
-                     col("Order", ColumnType::Binary, binary), col("Name1", ColumnType::Text, 255),
-                     col("Name2", ColumnType::Text, 255),      col("Expression", ColumnType::Memo),
-                     col("Flag", ColumnType::Integer)};
-  if (fmt.is_jet4()) queries.columns.push_back(col("LvExtra", ColumnType::Long));
-  queries.indexes = {
-      idx("ObjectIdAttribute", {"ObjectId", "Attribute", "Order"}, true, true, false, false)};
-  out.push_back(std::move(queries));
-
-  TableDesign relationships;
-  relationships.name = "MSysRelationships";
-  relationships.columns = {col("szRelationship", ColumnType::Text, 255),
-                           col("grbit", ColumnType::Long),
-                           col("ccolumn", ColumnType::Long),
-                           col("icolumn", ColumnType::Long),
-                           col("szObject", ColumnType::Text, 255),
-                           col("szColumn", ColumnType::Text, 255),
-                           col("szReferencedObject", ColumnType::Text, 255),
-                           col("szReferencedColumn", ColumnType::Text, 255)};
-  relationships.indexes = {
-      idx("szRelationship", {"szRelationship"}, false, false, true, false),
-      idx("szObject", {"szObject"}, false, false, true, false),
-      idx("szReferencedObject", {"szReferencedObject"}, false, false, true, false)};
-  out.push_back(std::move(relationships));
+  out.push_back(objectsDesign(fmt));
+  out.push_back(acesDesign(fmt));
+  out.push_back(queriesDesign(fmt));
+  out.push_back(relationshipsDesign());
   return out;
 }
 

@@ -124,12 +124,119 @@ std::optional<double> parseDateLiteral(std::string_view body) {
   return joinDateTime(p);
 }
 
+namespace {
+
+[[noreturn]] void failAt(std::string_view q, size_t offset, const std::string& what) {
+  throwSyntaxError(q, characterPosition(q, offset), what);
+}
+
+// Each scanner reads the token that starts at `i`: it sets the token's kind
+// and value and returns the offset just past the token.
+
+size_t scanBracketed(std::string_view q, size_t i, Token& t) {
+  const size_t close = q.find(']', i + 1);
+  if (close == std::string_view::npos) failAt(q, i, "falta el ']' que cierra el nombre");
+  t.kind = Token::Kind::Bracketed;
+  t.value = std::string(q.substr(i + 1, close - i - 1));
+  if (trim(t.value).empty()) failAt(q, i, "nombre vacío entre corchetes");
+  return close + 1;
+}
+
+size_t scanQuoted(std::string_view q, size_t i, Token& t) {
+  const char quote = q[i];
+  t.kind = Token::Kind::Text;
+  size_t end = i + 1;
+  for (;;) {
+    if (end >= q.size()) failAt(q, i, std::string("falta la comilla de cierre (") + quote + ")");
+    if (q[end] == quote) {
+      if (end + 1 < q.size() && q[end + 1] == quote) {  // a doubled quote stands for one
+        t.value += quote;
+        end += 2;
+        continue;
+      }
+      return end + 1;
+    }
+    t.value += q[end++];
+  }
+}
+
+size_t scanDate(std::string_view q, size_t i, Token& t) {
+  const size_t close = q.find('#', i + 1);
+  if (close == std::string_view::npos) failAt(q, i, "falta el '#' que cierra la fecha");
+  auto days = parseDateLiteral(q.substr(i + 1, close - i - 1));
+  if (!days) {
+    failAt(q, i,
+           "fecha no válida " + std::string(q.substr(i, close + 1 - i)) +
+               " (se admiten #mes-día-año#, #mes/día/año# y #año-mes-día#, con hora h:mm o "
+               "h:mm:ss)");
+  }
+  t.kind = Token::Kind::Date;
+  t.days = *days;
+  return close + 1;
+}
+
+bool startsNumber(std::string_view q, size_t i) {
+  return isDigit(q[i]) || (q[i] == '.' && i + 1 < q.size() && isDigit(q[i + 1]));
+}
+
+// Digits with an optional "." and decimals, not run into a name or another
+// ".".
+size_t scanNumber(std::string_view q, size_t i, Token& t) {
+  size_t end = i;
+  while (end < q.size() && isDigit(q[end])) ++end;
+  if (end < q.size() && q[end] == '.') {
+    ++end;
+    while (end < q.size() && isDigit(q[end])) ++end;
+  }
+  if (end < q.size() && (isNameChar(q[end]) || q[end] == '.')) {
+    size_t bad = end;
+    while (bad < q.size() && (isNameChar(q[bad]) || q[bad] == '.')) ++bad;
+    failAt(q, i, "número no válido '" + std::string(q.substr(i, bad - i)) + "'");
+  }
+  t.kind = Token::Kind::Number;
+  t.value = std::string(q.substr(i, end - i));
+  return end;
+}
+
+size_t scanName(std::string_view q, size_t i, Token& t) {
+  size_t end = i + 1;
+  while (end < q.size() && isNameChar(q[end])) ++end;
+  t.kind = Token::Kind::Name;
+  t.value = std::string(q.substr(i, end - i));
+  return end;
+}
+
+size_t scanOperator(std::string_view q, size_t i, Token& t) {
+  // Two-character operators first.
+  static constexpr std::pair<std::string_view, Token::Kind> kOperators[] = {
+      {"<>", Token::Kind::NotEqual},     {"<=", Token::Kind::LessEqual},
+      {">=", Token::Kind::GreaterEqual}, {"=", Token::Kind::Equal},
+      {"<", Token::Kind::Less},          {">", Token::Kind::Greater},
+      {"(", Token::Kind::LeftParen},     {")", Token::Kind::RightParen},
+      {"*", Token::Kind::Star},          {".", Token::Kind::Dot},
+      {"-", Token::Kind::Minus},         {";", Token::Kind::Semicolon}};
+  const auto* op = std::find_if(std::begin(kOperators), std::end(kOperators),
+                                [&](const auto& o) { return q.substr(i).starts_with(o.first); });
+  if (op == std::end(kOperators)) failAt(q, i, "carácter no válido '" + characterAt(q, i) + "'");
+  t.kind = op->second;
+  return i + op->first.size();
+}
+
+size_t scanToken(std::string_view q, size_t i, Token& t) {
+  const char c = q[i];
+  if (c == '[') return scanBracketed(q, i, t);
+  if (c == '\'' || c == '"') return scanQuoted(q, i, t);
+  if (c == '#') return scanDate(q, i, t);
+  if (startsNumber(q, i)) return scanNumber(q, i, t);
+  if (isNameStart(c)) return scanName(q, i, t);
+  return scanOperator(q, i, t);
+}
+
+}  // namespace
+
 std::vector<Token> tokenize(std::string_view q) {
   std::vector<Token> out;
   size_t i = 0;
-  auto fail = [&](size_t offset, const std::string& what) {
-    throwSyntaxError(q, characterPosition(q, offset), what);
-  };
   while (true) {
     while (i < q.size() && isSpace(q[i])) ++i;
     Token t;
@@ -139,76 +246,7 @@ std::vector<Token> tokenize(std::string_view q) {
       out.push_back(std::move(t));
       return out;
     }
-    const char c = q[i];
-    size_t end = i + 1;
-    if (c == '[') {
-      end = q.find(']', i + 1);
-      if (end == std::string_view::npos) fail(i, "falta el ']' que cierra el nombre");
-      t.kind = Token::Kind::Bracketed;
-      t.value = std::string(q.substr(i + 1, end - i - 1));
-      if (trim(t.value).empty()) fail(i, "nombre vacío entre corchetes");
-      ++end;
-    } else if (c == '\'' || c == '"') {
-      t.kind = Token::Kind::Text;
-      for (;;) {
-        if (end >= q.size()) fail(i, std::string("falta la comilla de cierre (") + c + ")");
-        if (q[end] == c) {
-          if (end + 1 < q.size() && q[end + 1] == c) {  // a doubled quote stands for one
-            t.value += c;
-            end += 2;
-            continue;
-          }
-          ++end;
-          break;
-        }
-        t.value += q[end++];
-      }
-    } else if (c == '#') {
-      end = q.find('#', i + 1);
-      if (end == std::string_view::npos) fail(i, "falta el '#' que cierra la fecha");
-      ++end;
-      auto days = parseDateLiteral(q.substr(i + 1, end - i - 2));
-      if (!days) {
-        fail(i, "fecha no válida " + std::string(q.substr(i, end - i)) +
-                    " (se admiten #mes-día-año#, #mes/día/año# y #año-mes-día#, con hora h:mm o "
-                    "h:mm:ss)");
-      }
-      t.kind = Token::Kind::Date;
-      t.days = *days;
-    } else if (isDigit(c) || (c == '.' && i + 1 < q.size() && isDigit(q[i + 1]))) {
-      end = i;
-      while (end < q.size() && isDigit(q[end])) ++end;
-      if (end < q.size() && q[end] == '.') {
-        ++end;
-        while (end < q.size() && isDigit(q[end])) ++end;
-      }
-      if (end < q.size() && (isNameChar(q[end]) || q[end] == '.')) {
-        size_t bad = end;
-        while (bad < q.size() && (isNameChar(q[bad]) || q[bad] == '.')) ++bad;
-        fail(i, "número no válido '" + std::string(q.substr(i, bad - i)) + "'");
-      }
-      t.kind = Token::Kind::Number;
-      t.value = std::string(q.substr(i, end - i));
-    } else if (isNameStart(c)) {
-      while (end < q.size() && isNameChar(q[end])) ++end;
-      t.kind = Token::Kind::Name;
-      t.value = std::string(q.substr(i, end - i));
-    } else {
-      // Two-character operators first.
-      static constexpr std::pair<std::string_view, Token::Kind> kOperators[] = {
-          {"<>", Token::Kind::NotEqual},     {"<=", Token::Kind::LessEqual},
-          {">=", Token::Kind::GreaterEqual}, {"=", Token::Kind::Equal},
-          {"<", Token::Kind::Less},          {">", Token::Kind::Greater},
-          {"(", Token::Kind::LeftParen},     {")", Token::Kind::RightParen},
-          {"*", Token::Kind::Star},          {".", Token::Kind::Dot},
-          {"-", Token::Kind::Minus},         {";", Token::Kind::Semicolon}};
-      const auto* op =
-          std::find_if(std::begin(kOperators), std::end(kOperators),
-                       [&](const auto& o) { return q.substr(i).starts_with(o.first); });
-      if (op == std::end(kOperators)) fail(i, "carácter no válido '" + characterAt(q, i) + "'");
-      t.kind = op->second;
-      end = i + op->first.size();
-    }
+    const size_t end = scanToken(q, i, t);
     t.source = std::string(q.substr(i, end - i));
     out.push_back(std::move(t));
     i = end;

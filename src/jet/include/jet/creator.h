@@ -28,7 +28,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,13 +70,9 @@ class DatabaseCreator {
   DatabaseCreator(const DatabaseCreator&) = delete;
   DatabaseCreator& operator=(const DatabaseCreator&) = delete;
 
-  const Format& format() const { return *fmt_; }
-  const std::string& path() const { return path_; }
-
   // Adds a user table; returns its handle. Throws JetError 3010 when a table
   // of that name exists, 3343 when the description is not valid.
   size_t addTable(const TableDesign& design);
-  const TableDef& table(size_t handle) const;
 
   // Relates two tables. With integrity enforced, both tables get a
   // foreign-key index (sharing the index on those columns when there is one)
@@ -91,9 +86,6 @@ class DatabaseCreator {
   // value).
   RowId insert(size_t handle, const std::vector<Value>& values);
 
-  uint32_t rowCount(size_t handle) const;
-  uint32_t lastAutonumber(size_t handle) const;
-
   // Declares a table complete: its last pages are written and its indexes
   // built, freeing their entries. Later inserts into it throw. Throws
   // JetError 3022 for a duplicate key in a unique index, 3201 for a foreign
@@ -104,36 +96,12 @@ class DatabaseCreator {
   // and flushes the file.
   void finish();
 
-  // Progress: pages written so far, and bytes held for index entries.
-  uint32_t pageCount() const;
-  size_t pendingIndexBytes() const;
-
-  // What finish() built, per table (system tables first), for reports and
-  // tests.
-  struct IndexReport {
-    std::string name;  // the first logical index using it
-    uint32_t root = 0;
-    size_t pages = 0;
-    size_t levels = 0;
-    size_t entries = 0;
-  };
-  struct TableReport {
-    std::string name;
-    uint32_t tdef_page = 0;
-    uint32_t rows = 0;
-    size_t data_pages = 0;
-    size_t long_value_pages = 0;
-    std::vector<IndexReport> indexes;
-  };
-  std::vector<TableReport> report() const;
-
  private:
   struct Table;
   class PageFile;
   struct Relationship;
 
   Table& tableAt(size_t handle);
-  const Table& tableAt(size_t handle) const;
   size_t createTable(const TableDesign& design, bool system);
   RowId insertAt(size_t index, const std::vector<Value>& values);
   void completeAt(size_t index);
@@ -141,6 +109,9 @@ class DatabaseCreator {
   void buildIndexes(Table& t);
   void checkRelationships();
   void writeCatalog();
+  void writeObjectRows();
+  void writePermissionRows();
+  void writeRelationshipRows();
   void writeMapsAndDefinitions();
   void writeGlobalMapAndHeader();
 
