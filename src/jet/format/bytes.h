@@ -1,6 +1,7 @@
-// Little-endian reads from a bounds-checked byte view. Every structure in the
-// file is reached through a view, so a damaged offset becomes an error, never
-// a read outside the page.
+// The file's little-endian numbers: reads from a bounds-checked byte view,
+// and stores into buffers being written. Every structure in the file is read
+// through a view, so a damaged offset becomes an error, never a read outside
+// the page.
 #pragma once
 
 #include <bit>
@@ -30,7 +31,8 @@ class ByteView {
   bool empty() const { return size_ == 0; }
 
   void need(size_t offset, size_t count) const {
-    if (offset > size_ || count > size_ - offset) throw OutOfRange("lectura fuera de la estructura");
+    if (offset > size_ || count > size_ - offset)
+      throw OutOfRange("lectura fuera de la estructura");
   }
   uint8_t u8(size_t off) const {
     need(off, 1);
@@ -72,5 +74,25 @@ class ByteView {
 
 // The reads above copy bytes as they lie; the file is little-endian.
 static_assert(std::endian::native == std::endian::little, "little-endian host required");
+
+// Unchecked reads and stores, for buffers whose bounds the caller has checked.
+inline uint16_t getU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline void putU16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void putU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void putU64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void putDouble(uint8_t* p, double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, 8);
+  putU64(p, bits);
+}
 
 }  // namespace jet

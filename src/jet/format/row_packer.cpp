@@ -7,9 +7,9 @@
 #include <limits>
 #include <stdexcept>
 
-#include "create/creator_util.h"
-#include "jet/error.h"
+#include "format/bytes.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet {
 

@@ -7,19 +7,9 @@
 
 namespace jet {
 
-namespace {
-
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-}  // namespace
-
 bool deleteSlot(uint8_t* page, const Format& fmt, uint16_t row) {
   const size_t ps = fmt.page_size;
-  const uint16_t count = get16(page + fmt.data_row_count);
+  const uint16_t count = getU16(page + fmt.data_row_count);
   const size_t slots = fmt.data_slots;
   const size_t first_row_byte = slots + 2u * count;
   if (row >= count || first_row_byte > ps) return false;
@@ -27,7 +17,7 @@ bool deleteSlot(uint8_t* page, const Format& fmt, uint16_t row) {
   // The slot words, read once (pages hold a hundred rows and more).
   constexpr size_t kMaxSlots = 4096 / 2;
   uint16_t raw[kMaxSlots];
-  for (size_t i = 0; i < count; ++i) raw[i] = get16(page + slots + 2 * i);
+  for (size_t i = 0; i < count; ++i) raw[i] = getU16(page + slots + 2 * i);
 
   const size_t start = raw[row] & kSlotOffsetMask;
   const size_t end = row == 0 ? ps : raw[row - 1] & kSlotOffsetMask;
@@ -54,14 +44,14 @@ bool deleteSlot(uint8_t* page, const Format& fmt, uint16_t row) {
     for (uint32_t i = 0; i < count; ++i) {
       const uint32_t o = raw[i] & mask;
       // Rows below, and zero-length slots that sat right at the deleted row's start.
-      const uint32_t below = static_cast<uint32_t>(o < at) | (static_cast<uint32_t>(o == at) &
-                                                               static_cast<uint32_t>(i > row));
+      const uint32_t below = static_cast<uint32_t>(o < at) |
+                             (static_cast<uint32_t>(o == at) & static_cast<uint32_t>(i > row));
       raw[i] = static_cast<uint16_t>(below ? ((raw[i] & ~mask) | (o + by)) : raw[i]);
     }
-    put16(page + 2, static_cast<uint16_t>(get16(page + 2) + n));
+    putU16(page + 2, static_cast<uint16_t>(getU16(page + 2) + n));
   }
   raw[row] = static_cast<uint16_t>(end | kSlotDeleted | kSlotMoved);
-  for (size_t i = 0; i < count; ++i) put16(page + slots + 2 * i, raw[i]);
+  for (size_t i = 0; i < count; ++i) putU16(page + slots + 2 * i, raw[i]);
   return true;
 }
 

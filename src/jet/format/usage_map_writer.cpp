@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "create/creator_util.h"
+#include "format/bytes.h"
 #include "format/usage_map.h"
 
 namespace jet {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "create/creator_util.h"
+#include "format/bytes.h"
 
 namespace jet {
 
