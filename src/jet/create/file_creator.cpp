@@ -1,5 +1,3 @@
-#include "jet/creator.h"
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,15 +9,16 @@
 #include <optional>
 #include <stdexcept>
 
-#include "format/catalog.h"
 #include "create/creator_util.h"
-#include "jet/error.h"
+#include "format/catalog.h"
 #include "format/header.h"
-#include "index/index_builder.h"
-#include "index/index_key.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
-#include "format/usage_map_writer.h"
+#include "format/usage_map.h"
+#include "index/index_builder.h"
+#include "index/index_key.h"
+#include "jet/creator.h"
+#include "jet/error.h"
 
 namespace jet {
 

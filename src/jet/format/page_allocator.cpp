@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "format/usage_map.h"
-#include "format/usage_map_edit.h"
 
 namespace jet {
 

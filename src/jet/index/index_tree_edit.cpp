@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <unordered_set>
 
-#include "jet/error.h"
+#include "format/usage_map.h"
 #include "index/index_page_view.h"
 #include "index/index_page_writer.h"
-#include "format/usage_map_edit.h"
+#include "jet/error.h"
 
 namespace jet {
 
