@@ -6,10 +6,10 @@
 #include <unordered_map>
 
 #include "check/checker_context.h"
-#include "jet/error.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
 #include "index/index_walk.h"
+#include "jet/error.h"
 
 namespace jet::check {
 
@@ -67,7 +67,7 @@ class IndexCheck {
     std::vector<uint32_t> map_pages;
     bool map_read = false;
     try {
-      MapContents m = readMap(ctx_.src, ctx_.fmt, index_.used_map);
+      UsageMapContents m = readUsageMapContents(ctx_.src, ctx_.fmt, index_.used_map);
       for (uint32_t s : m.storage) ctx_.use(s, "el mapa del " + where_);
       if (!m.beyond.empty()) {
         ctx_.problem(where_, 0,

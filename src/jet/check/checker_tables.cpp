@@ -4,9 +4,9 @@
 #include <set>
 
 #include "check/checker_context.h"
-#include "jet/error.h"
 #include "format/long_value.h"
 #include "format/row_layout.h"
+#include "jet/error.h"
 
 namespace jet::check {
 
@@ -75,8 +75,7 @@ std::vector<LongValueMaps> readDefinitionTail(Context& ctx, const TableDef& def,
   return maps;
 }
 
-
-std::string mapProblem(const MapContents& m) {
+std::string mapProblem(const UsageMapContents& m) {
   return "marca " + std::to_string(m.beyond.size()) + " páginas fuera del archivo (la primera, " +
          std::to_string(m.beyond.front()) + ")";
 }
@@ -125,7 +124,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
   std::vector<uint32_t> owned;
   std::set<uint32_t> owned_set;
   try {
-    MapContents m = readMap(src, fmt, def.used_map);
+    UsageMapContents m = readUsageMapContents(src, fmt, def.used_map);
     for (uint32_t s : m.storage) ctx.use(s, "el mapa de páginas de la " + where);
     if (!m.beyond.empty()) ctx.problem(where, 0, "su mapa de páginas " + mapProblem(m));
     for (uint32_t pg : m.pages) {
@@ -147,7 +146,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
 
   // The free-space map is a part of it.
   try {
-    MapContents m = readMap(src, fmt, def.free_map);
+    UsageMapContents m = readUsageMapContents(src, fmt, def.free_map);
     for (uint32_t s : m.storage) ctx.use(s, "el mapa de espacio libre de la " + where);
     if (!m.beyond.empty()) ctx.problem(where, 0, "su mapa de espacio libre " + mapProblem(m));
     for (uint32_t pg : m.pages) {
@@ -318,7 +317,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
     const std::string name = c ? "'" + c->name + "'" : "#" + std::to_string(lv.column);
     std::set<uint32_t> listed;
     try {
-      MapContents m = readMap(src, fmt, lv.owned);
+      UsageMapContents m = readUsageMapContents(src, fmt, lv.owned);
       for (uint32_t s : m.storage) ctx.use(s, "el mapa del campo " + name + " de la " + where);
       if (!m.beyond.empty())
         ctx.problem(where, 0, "el mapa del campo " + name + " " + mapProblem(m));
@@ -349,7 +348,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
     value_pages.erase(lv.column);
     if (lv.free == 0) continue;
     try {
-      MapContents m = readMap(src, fmt, lv.free);
+      UsageMapContents m = readUsageMapContents(src, fmt, lv.free);
       for (uint32_t s : m.storage) ctx.use(s, "el mapa del campo " + name + " de la " + where);
       for (uint32_t pg : m.pages) {
         if (!listed.count(pg)) {
