@@ -12,7 +12,6 @@
 #include "format/usage_map.h"
 #include "index/index_builder.h"
 #include "index/index_page.h"
-#include "index/index_page_writer.h"
 #include "jet/error.h"
 
 namespace {

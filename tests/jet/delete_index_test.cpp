@@ -24,7 +24,6 @@
 #include "index/index_delete.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
-#include "index/index_page_writer.h"
 #include "index/index_tree_edit.h"
 #include "jet/creator.h"
 #include "jet/database.h"

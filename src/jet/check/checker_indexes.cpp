@@ -15,8 +15,6 @@ namespace jet::check {
 
 namespace {
 
-constexpr size_t kRowPointerSize = 4;
-
 std::string hex(const std::vector<uint8_t>& b) {
   static const char* digits = "0123456789ABCDEF";
   constexpr size_t kShown = 24;
@@ -154,7 +152,7 @@ class IndexCheck {
           where_, p.number,
           p.leaf ? "es una hoja en un nivel de nodos" : "es un nodo en el nivel de las hojas");
     }
-    const size_t free = f.page_size - f.index_first_entry - p.data_length;
+    const size_t free = indexEntryRoom(f) - p.data_length;
     if (p.free_space != free) {
       ctx_.problem(where_, p.number,
                    "declara " + std::to_string(p.free_space) + " bytes libres, pero sus entradas " +

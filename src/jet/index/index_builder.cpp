@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "index/index_page.h"
-#include "index/index_page_writer.h"
 
 namespace jet {
 
