@@ -9,14 +9,12 @@
 #include <vector>
 
 #include "format/data_page.h"
+#include "format/long_value.h"
 #include "format/usage_map.h"
 #include "jet/checker.h"
 #include "jet/database.h"
 
 namespace jet::check {
-
-// The owner field of a long-value page: the ASCII bytes "LVAL".
-inline constexpr uint32_t kLongValueOwner = 0x4C41564C;
 
 // "3:12" for page 3, row 12.
 std::string rowText(RowId id);

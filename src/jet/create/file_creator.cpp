@@ -12,6 +12,7 @@
 #include "create/creator_util.h"
 #include "format/catalog.h"
 #include "format/header.h"
+#include "format/long_value.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
 #include "format/usage_map.h"
@@ -48,7 +49,6 @@ constexpr uint32_t kRelNoIntegrity = 0x00000002;
 constexpr uint32_t kRelCascadeUpdates = 0x00000100;
 constexpr uint32_t kRelCascadeDeletes = 0x00001000;
 
-constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL"
 constexpr uint32_t kGlobalMapOwner = 1;
 constexpr uint16_t kMaxRowsPerPage = 255;
 constexpr size_t kSystemTables = 4;
@@ -56,10 +56,6 @@ constexpr size_t kSystemTables = 4;
 // Access can open files up to 2 GB (Jet 4) or 1 GB (Jet 3).
 uint64_t maxFileSize(const Format& fmt) {
   return fmt.is_jet4() ? (uint64_t{2} << 30) : (uint64_t{1} << 30);
-}
-
-size_t maxLongValueRow(const Format& fmt) {
-  return fmt.is_jet4() ? 4076 : 2032;
 }
 
 [[noreturn]] void writeFailed(const std::string& path, int error) {
@@ -259,31 +255,14 @@ struct DatabaseCreator::Table : LongValueStore {
 
   uint32_t page() const { return def->page; }
 
-  // Long values: one row when it fits a page, else a chain of rows each
-  // starting with the pointer to the next; the chain is placed last part
-  // first so that every pointer is known when its row is written.
   LongValueRef store(const Column& column, const std::vector<uint8_t>& bytes) override {
     LongValueColumn* lv = nullptr;
     for (LongValueColumn& c : long_values) {
       if (c.number == column.number) lv = &c;
     }
     if (!lv) throw std::logic_error("long value for a column without long-value pages");
-    const size_t max_row = maxLongValueRow(fmt);
-    if (bytes.size() <= max_row) return {place(*lv, bytes.data(), bytes.size()), true};
-    const size_t chunk = max_row - 4;
-    const size_t parts = (bytes.size() + chunk - 1) / chunk;
-    uint32_t next = 0;
-    std::vector<uint8_t> row;
-    for (size_t k = parts; k-- > 0;) {
-      const size_t from = k * chunk;
-      const size_t n = std::min(chunk, bytes.size() - from);
-      row.assign(4, 0);
-      putU32(row.data(), next);
-      row.insert(row.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                 bytes.begin() + static_cast<std::ptrdiff_t>(from + n));
-      next = place(*lv, row.data(), row.size());
-    }
-    return {next, false};
+    return layOutLongValue(fmt, bytes,
+                           [&](const uint8_t* row, size_t size) { return place(*lv, row, size); });
   }
 
   uint32_t place(LongValueColumn& lv, const uint8_t* bytes, size_t size) {
@@ -341,7 +320,7 @@ size_t DatabaseCreator::createTable(const TableDesign& design, bool system) {
   for (size_t i = 0; i < t->def->columns.size(); ++i) {
     const Column& c = t->def->columns[i];
     if (c.isLongValue())
-      t->long_values.push_back({c.number, DataPageBuilder(*fmt_, kLvalOwner), {}});
+      t->long_values.push_back({c.number, DataPageBuilder(*fmt_, kLongValueOwner), {}});
     if (c.isAutonumber() && c.type() == ColumnType::Long) t->autonumber_column = i;
   }
   t->packer =

@@ -15,12 +15,7 @@ namespace jet {
 
 namespace {
 
-constexpr size_t kLongValueHeader = 12;
-constexpr size_t kMaxInlineLongValue = 64;
 constexpr size_t kMaxCompressedChars = 1024;
-constexpr uint8_t kLvInline = 0x80;
-constexpr uint8_t kLvSingle = 0x40;
-constexpr uint8_t kLvChain = 0x00;
 
 [[noreturn]] void typeMismatch() {
   throw JetError(Msg::kTypeMismatch);
@@ -285,16 +280,14 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
     std::vector<uint8_t>& field = var_data[c.var_index];
     if (p.data.empty()) continue;
     field.assign(kLongValueHeader, 0);
-    uint32_t kind = kLvInline;
+    LongValueRef ref;
     if (p.inline_value) {
       field.insert(field.end(), p.data.begin(), p.data.end());
     } else {
       if (!lv) throw JetError(Msg::kRecordTooLarge);
-      LongValueRef ref = lv->store(c, p.data);
-      kind = ref.single_row ? kLvSingle : kLvChain;
-      putU32(field.data() + 4, ref.pointer);
+      ref = lv->store(c, p.data);
     }
-    putU32(field.data(), static_cast<uint32_t>(p.data.size()) | (kind << 24));
+    putLongValueField(field.data(), p.data.size(), p.inline_value, ref);
   }
 
   if (fmt_->is_jet4()) {

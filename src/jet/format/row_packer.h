@@ -17,24 +17,12 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/column.h"
 #include "format/format.h"
+#include "format/long_value.h"
+#include "jet/column.h"
 #include "jet/value.h"
 
 namespace jet {
-
-// Where a long value went outside the row.
-struct LongValueRef {
-  uint32_t pointer = 0;    // row pointer of its first long-value row
-  bool single_row = true;  // false: a chain of rows
-};
-
-class LongValueStore {
- public:
-  virtual ~LongValueStore() = default;
-  virtual LongValueRef store(const Column& column, const std::vector<uint8_t>& data) = 0;
-};
-
 
 // Text as the file stores it: Jet 3 in Windows-1252 (JetError 13 for a
 // character the code page lacks); Jet 4 in UCS-2, or, when `compress` and
