@@ -137,7 +137,7 @@ void checkDataPages(Context& ctx, const std::unordered_map<uint32_t, std::string
   for (uint32_t pg = 1; pg < ctx.src.pageCount(); ++pg) {
     ByteView p = ctx.src.page(pg);
     if (p.u8(0) != kDataPage) continue;
-    const uint32_t owner = p.u32(4);
+    const uint32_t owner = p.u32(kDataOwner);
     ctx.addDataPage(pg, owner);
     if (ctx.markedFree(pg)) continue;  // freed pages keep whatever they held
     std::string where;

@@ -14,7 +14,6 @@ namespace {
 
 constexpr uint16_t kSlotFlags = kSlotDeleted | kSlotMoved;
 constexpr uint16_t kEndOfLongValueMaps = 0xFFFF;
-constexpr size_t kMaxRowsPerPage = 256;  // row numbers are one byte
 
 std::string hex16(uint16_t v) {
   static const char* digits = "0123456789ABCDEF";
@@ -86,7 +85,7 @@ void checkDataPageLayout(Context& ctx, uint32_t pg, const std::string& where) {
   const Format& f = ctx.fmt;
   ByteView p = ctx.src.page(pg);
   const uint16_t n = p.u16(f.data_row_count);
-  const size_t first = f.data_slots + 2u * n;
+  const size_t first = slotOffset(f, n);
   if (first > f.page_size) {
     ctx.problem(where, pg, "declara " + std::to_string(n) + " filas, más de las que caben");
     return;
@@ -94,7 +93,7 @@ void checkDataPageLayout(Context& ctx, uint32_t pg, const std::string& where) {
   size_t end = f.page_size;
   size_t bytes = 0;
   for (uint16_t i = 0; i < n; ++i) {
-    const size_t start = p.u16(f.data_slots + 2u * i) & kSlotOffsetMask;
+    const size_t start = p.u16(slotOffset(f, i)) & kSlotOffsetMask;
     if (start < first || start > end) {
       ctx.problem(where, pg,
                   "la fila " + std::to_string(i) + " empieza en el byte " + std::to_string(start) +
@@ -106,10 +105,10 @@ void checkDataPageLayout(Context& ctx, uint32_t pg, const std::string& where) {
     end = start;
   }
   const size_t free = f.page_size - first - bytes;
-  if (p.u16(2) != free) {
+  if (p.u16(kDataFreeSpace) != free) {
     ctx.problem(where, pg,
-                "declara " + std::to_string(p.u16(2)) + " bytes libres, pero le quedan " +
-                    std::to_string(free));
+                "declara " + std::to_string(p.u16(kDataFreeSpace)) +
+                    " bytes libres, pero le quedan " + std::to_string(free));
   }
 }
 
@@ -129,11 +128,12 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
     if (!m.beyond.empty()) ctx.problem(where, 0, "su mapa de páginas " + mapProblem(m));
     for (uint32_t pg : m.pages) {
       ByteView p = src.page(pg);
-      if (p.u8(0) != kDataPage || p.u32(4) != def.page) {
+      if (p.u8(0) != kDataPage || p.u32(kDataOwner) != def.page) {
         ctx.problem(where, pg,
                     "su mapa de páginas la incluye, pero no es una página de datos de la tabla "
                     "(tipo " +
-                        std::to_string(p.u8(0)) + ", dueño " + std::to_string(p.u32(4)) + ")");
+                        std::to_string(p.u8(0)) + ", dueño " + std::to_string(p.u32(kDataOwner)) +
+                        ")");
         continue;
       }
       owned.push_back(pg);
@@ -187,7 +187,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
   std::set<RowId> overflow_parts;  // slots flagged 0x8000 alone
   for (uint32_t pg : owned) {
     DataPage page(src, fmt, pg);
-    const uint16_t n = std::min<uint16_t>(page.rowCount(), kMaxRowsPerPage);
+    const size_t n = std::min<size_t>(page.rowCount(), kRowNumbers);
     for (uint16_t r = 0; r < n; ++r) {
       const RowId id{pg, static_cast<uint8_t>(r)};
       const uint16_t flags = page.slot(r) & kSlotFlags;
@@ -281,7 +281,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
         for (RowId lv : longValueRows(src, fmt, *field)) {
           ByteView p = src.page(lv.page);
           const uint16_t slot = DataPage(src, fmt, lv.page).slot(lv.row);
-          if (p.u32(4) != kLongValueOwner) {
+          if (p.u32(kDataOwner) != kLongValueOwner) {
             ctx.problem(where, lv.page,
                         "el campo '" + c.name + "' de la fila " + rowText(id) +
                             " guarda su valor en una página que no es de valores largos");
@@ -323,7 +323,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
         ctx.problem(where, 0, "el mapa del campo " + name + " " + mapProblem(m));
       for (uint32_t pg : m.pages) {
         ByteView p = src.page(pg);
-        if (p.u8(0) != kDataPage || p.u32(4) != kLongValueOwner) {
+        if (p.u8(0) != kDataPage || p.u32(kDataOwner) != kLongValueOwner) {
           ctx.problem(
               where, pg,
               "el mapa del campo " + name + " la incluye, pero no es una página de valores largos");

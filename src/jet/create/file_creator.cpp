@@ -50,7 +50,6 @@ constexpr uint32_t kRelCascadeUpdates = 0x00000100;
 constexpr uint32_t kRelCascadeDeletes = 0x00001000;
 
 constexpr uint32_t kGlobalMapOwner = 1;
-constexpr uint16_t kMaxRowsPerPage = 255;
 constexpr size_t kSystemTables = 4;
 
 // Access can open files up to 2 GB (Jet 4) or 1 GB (Jet 3).
@@ -64,53 +63,6 @@ uint64_t maxFileSize(const Format& fmt) {
   }
   throw JetError(Msg::kWriteFailed, path, std::to_string(error));
 }
-
-// A data page being filled: rows from the end of the page downwards, their
-// offsets in the slot table after the header.
-class DataPageBuilder {
- public:
-  DataPageBuilder(const Format& fmt, uint32_t owner) : fmt_(&fmt), owner_(owner) {}
-
-  bool open() const { return !page_.empty(); }
-  uint32_t number() const { return number_; }
-  uint16_t rows() const { return rows_; }
-
-  void start(uint32_t number) {
-    number_ = number;
-    page_.assign(fmt_->page_size, 0);
-    rows_ = 0;
-    end_ = fmt_->page_size;
-  }
-  size_t freeSpace() const { return end_ - (fmt_->data_slots + 2u * rows_); }
-  bool fits(size_t length) const {
-    return open() && rows_ < kMaxRowsPerPage && freeSpace() >= length + 2;
-  }
-  uint8_t add(const uint8_t* row, size_t length) {
-    end_ -= length;
-    if (length > 0) std::memcpy(page_.data() + end_, row, length);
-    putU16(page_.data() + fmt_->data_slots + 2u * rows_, static_cast<uint16_t>(end_));
-    return static_cast<uint8_t>(rows_++);
-  }
-  // The finished page's bytes; the builder is closed afterwards.
-  std::vector<uint8_t> finish() {
-    page_[0] = kDataPage;
-    page_[1] = 0x01;
-    putU16(page_.data() + 2, static_cast<uint16_t>(freeSpace()));
-    putU32(page_.data() + 4, owner_);
-    putU16(page_.data() + fmt_->data_row_count, rows_);
-    std::vector<uint8_t> out;
-    out.swap(page_);
-    return out;
-  }
-
- private:
-  const Format* fmt_;
-  uint32_t owner_;
-  uint32_t number_ = 0;
-  std::vector<uint8_t> page_;
-  uint16_t rows_ = 0;
-  size_t end_ = 0;
-};
 
 // Page 0: the engine's signature, the version and the masked block with the
 // code page, the (absent) encryption key and password, the sort order and
@@ -736,7 +688,7 @@ void DatabaseCreator::writeMapsAndDefinitions() {
 // too large for an inline row gets a reference row and map pages.
 void DatabaseCreator::writeGlobalMapAndHeader() {
   const size_t row1 = usageMapRowSize(*fmt_);
-  const size_t room = fmt_->page_size - fmt_->data_slots - 4 - row1;
+  const size_t room = fmt_->page_size - slotOffset(*fmt_, 2) - row1;
   std::vector<uint8_t> row0 = inlineGlobalMap(*fmt_, file_->count(), room);
   if (row0.empty()) {
     size_t needed = globalMapPagesNeeded(*fmt_, file_->count());
@@ -750,11 +702,11 @@ void DatabaseCreator::writeGlobalMapAndHeader() {
     row0 = std::move(img.row);
   }
   DataPageBuilder page1(*fmt_, kGlobalMapOwner);
-  page1.start(1);
+  page1.start(kGlobalMapPage);
   page1.add(row0.data(), row0.size());
   const std::vector<uint8_t> zeros(row1, 0);
   page1.add(zeros.data(), zeros.size());
-  file_->write(1, page1.finish());
+  file_->write(kGlobalMapPage, page1.finish());
   file_->write(0, headerPage(*fmt_, options_.creation_date));
 }
 
