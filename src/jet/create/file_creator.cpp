@@ -20,6 +20,7 @@
 #include "index/index_key.h"
 #include "jet/creator.h"
 #include "jet/error.h"
+#include "relationships.h"
 
 namespace jet {
 
@@ -27,12 +28,10 @@ namespace {
 
 // Catalog identities (MSysObjects Id / ParentId).
 constexpr int32_t kRootContainer = 0x0F000000;
-constexpr int32_t kTablesContainer = 0x0F000001;
 constexpr int32_t kDatabasesContainer = 0x0F000002;
 constexpr int32_t kRelationshipsContainer = 0x0F000003;
 constexpr int32_t kDatabaseObject = 0x10000000;
 constexpr uint32_t kFirstSyntheticId = 0x80000000u;
-constexpr int16_t kTypeTable = 1;
 constexpr int16_t kTypeDatabase = 2;
 constexpr int16_t kTypeContainer = 3;
 constexpr int16_t kTypeRelationship = 8;
@@ -43,11 +42,6 @@ const std::string kSidEngine("\x02\x03", 2);
 const std::string kSidCreator("\x02\x04", 2);
 const std::string kSidAdmin("\x03\x01", 2);
 const std::string kSidAdmins("\x02\x01", 2);
-
-// MSysRelationships grbit.
-constexpr uint32_t kRelNoIntegrity = 0x00000002;
-constexpr uint32_t kRelCascadeUpdates = 0x00000100;
-constexpr uint32_t kRelCascadeDeletes = 0x00001000;
 
 constexpr uint32_t kGlobalMapOwner = 1;
 constexpr size_t kSystemTables = 4;
@@ -80,7 +74,7 @@ std::vector<uint8_t> headerPage(const Format& fmt, double creation_date) {
   p[0x1C] = 0x01;
   p[0x1D] = 0x01;
   for (uint32_t i = 0; i < 4; ++i) putU32(p.data() + 0x20 + 4 * i, 2 + i);
-  putU16(p.data() + 0x3C, 1252);  // code page
+  putU16(p.data() + 0x3C, kWindows1252);  // code page
   // 0x3E: encryption key 0 (pages in clear).
   if (jet4) {
     // Password area: no password, so just the mask made of the creation day.
@@ -443,7 +437,8 @@ void DatabaseCreator::buildIndexes(Table& t) {
     IndexBuildOptions options;
     options.owner = t.page();
     options.unique = (real.flags & RealIndex::kUnique) != 0;
-    for (const IndexColumn& c : real.columns) options.null_key.push_back(c.ascending ? 0x00 : 0xFF);
+    for (const IndexColumn& c : real.columns)
+      options.null_key.push_back(c.ascending ? kNullAsc : kNullDesc);
     try {
       t.built.push_back(buildIndex(*fmt_, t.entries[r], options, sink));
     } catch (const DuplicateKeyError&) {
@@ -485,7 +480,7 @@ void DatabaseCreator::checkRelationships() {
     IndexEntryBuffer& refs = f.entries[rel.foreign_real];
     std::vector<uint8_t> null_key;
     for (const IndexColumn& c : f.def->real_indexes[rel.foreign_real].columns) {
-      null_key.push_back(c.ascending ? 0x00 : 0xFF);
+      null_key.push_back(c.ascending ? kNullAsc : kNullDesc);
     }
     std::vector<uint8_t> key, ref;
     RowId row;
@@ -559,19 +554,20 @@ void DatabaseCreator::writeCatalog() {
   const size_t aces = 1;
   const size_t relationships = 3;
 
-  object(kTablesContainer, kRootContainer, "Tables", kTypeContainer, kSystemObject, kSidEngine);
+  object(CatalogEntry::kTablesContainer, kRootContainer, "Tables", kTypeContainer, kSystemObject,
+         kSidEngine);
   object(kDatabasesContainer, kRootContainer, "Databases", kTypeContainer, kSystemObject,
          kSidEngine);
   object(kRelationshipsContainer, kRootContainer, "Relationships", kTypeContainer, kSystemObject,
          kSidEngine);
   object(kDatabaseObject, kDatabasesContainer, "MSysDb", kTypeDatabase, kSystemObject, kSidAdmin);
   for (size_t i = 0; i < kSystemTables; ++i) {
-    object(static_cast<int32_t>(tables_[i]->page()), kTablesContainer, tables_[i]->def->name,
-           kTypeTable, kSystemObject, kSidEngine);
+    object(static_cast<int32_t>(tables_[i]->page()), CatalogEntry::kTablesContainer,
+           tables_[i]->def->name, CatalogEntry::kLocalTable, kSystemObject, kSidEngine);
   }
   for (size_t i = kSystemTables; i < tables_.size(); ++i) {
-    object(static_cast<int32_t>(tables_[i]->page()), kTablesContainer, tables_[i]->def->name,
-           kTypeTable, 0, kSidAdmin);
+    object(static_cast<int32_t>(tables_[i]->page()), CatalogEntry::kTablesContainer,
+           tables_[i]->def->name, CatalogEntry::kLocalTable, 0, kSidAdmin);
   }
   std::vector<int32_t> relationship_ids;
   for (size_t k = 0; k < relationships_.size(); ++k) {
@@ -590,8 +586,8 @@ void DatabaseCreator::writeCatalog() {
   ace(3, kSidAdmin, 393216, false);
   ace(4, kSidAdmin, 393216, false);
   ace(5, kSidAdmin, 917504, false);
-  ace(kTablesContainer, kSidCreator, 983294, true);
-  ace(kTablesContainer, kSidAdmin, 393217, false);
+  ace(CatalogEntry::kTablesContainer, kSidCreator, 983294, true);
+  ace(CatalogEntry::kTablesContainer, kSidAdmin, 393217, false);
   ace(kRelationshipsContainer, kSidCreator, 983294, true);
   ace(kRelationshipsContainer, kSidAdmin, 393217, false);
   ace(kDatabasesContainer, kSidAdmin, 393216, false);
@@ -600,7 +596,7 @@ void DatabaseCreator::writeCatalog() {
   ace(4, kSidAdmins, 20, false);
   ace(5, kSidAdmins, 20, false);
   ace(2, kSidAdmins, 20, false);
-  ace(kTablesContainer, kSidAdmins, 1048319, true);
+  ace(CatalogEntry::kTablesContainer, kSidAdmins, 1048319, true);
   ace(kRelationshipsContainer, kSidAdmins, 1048575, true);
   // What the containers pass on to the objects made in them.
   for (size_t i = kSystemTables; i < tables_.size(); ++i) {
@@ -616,9 +612,9 @@ void DatabaseCreator::writeCatalog() {
   for (const Relationship& rel : relationships_) {
     const RelationshipDesign& s = rel.design;
     uint32_t grbit = 0;
-    if (!s.enforce_integrity) grbit |= kRelNoIntegrity;
-    if (s.cascade_updates) grbit |= kRelCascadeUpdates;
-    if (s.cascade_deletes) grbit |= kRelCascadeDeletes;
+    if (!s.enforce_integrity) grbit |= jet::Relationship::kNotEnforced;
+    if (s.cascade_updates) grbit |= jet::Relationship::kCascadeUpdates;
+    if (s.cascade_deletes) grbit |= jet::Relationship::kCascadeDeletes;
     const std::string& foreign = tables_[rel.foreign]->def->name;
     const std::string& primary = tables_[rel.primary]->def->name;
     for (size_t k = 0; k < s.primary_columns.size(); ++k) {

@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "create/creator_util.h"
-#include "jet/error.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet {
 
@@ -22,8 +22,6 @@ constexpr uint8_t kUpdatableFlag = 0x02;
 constexpr uint8_t kSystemColumnFlag = 0x10;
 constexpr uint8_t kIndexAlwaysJet4 = 0x80;
 constexpr uint8_t kNotForeignKeyCascade = 0x04;  // what Access stores in the cascade bytes
-constexpr uint16_t kGeneralSort = 1033;
-constexpr uint16_t kWindows1252 = 1252;
 constexpr size_t kMaxColumns = 255;
 constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxIndexColumns = 10;
@@ -96,7 +94,7 @@ TableDef layoutTable(const Format& fmt, const TableDesign& design, bool system) 
     c.type_code = static_cast<uint8_t>(cs.type);
     c.number = static_cast<uint16_t>(i);
     c.flags = kUpdatableFlag | cs.extra_flags | (system ? kSystemColumnFlag : 0);
-    c.sort_lcid = kGeneralSort;
+    c.sort_lcid = kGeneralSortLcid;
     if (!fmt.is_jet4()) c.code_page = kWindows1252;
     const size_t fixed = fixedValueSize(cs.type);
     switch (cs.type) {

@@ -12,6 +12,12 @@ enum class Version { Jet3, Jet4 };
 // Byte 1 of every data, table definition, index and usage map page.
 inline constexpr uint8_t kPageMark = 0x01;
 
+// The code page of Jet 3 text (in the header and each text column), and the
+// "General" sort order (the header's and each text column's locale id): the
+// only ones the engine reads and writes.
+inline constexpr uint16_t kWindows1252 = 1252;
+inline constexpr uint16_t kGeneralSortLcid = 1033;
+
 struct Format {
   Version version;
   size_t page_size;

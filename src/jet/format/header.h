@@ -12,8 +12,8 @@ namespace jet {
 
 struct Header {
   Version version = Version::Jet4;
-  uint16_t code_page = 1252;
-  uint16_t sort_lcid = 1033;
+  uint16_t code_page = kWindows1252;
+  uint16_t sort_lcid = kGeneralSortLcid;
   uint32_t encryption_key = 0;
   double creation_date = 0;  // Jet 4 only
 };
@@ -24,7 +24,6 @@ void unmaskHeader(std::vector<uint8_t>& page0, Version version);
 // Parses the first bytes of a file. Throws a format error that names `path`
 // and the reason: empty, truncated, not an Access file, a later Access
 // format, or an encrypted database.
-Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
-                   const std::string& path);
+Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size, const std::string& path);
 
 }  // namespace jet
