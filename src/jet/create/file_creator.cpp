@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <map>
 #include <optional>
@@ -56,49 +55,6 @@ uint64_t maxFileSize(const Format& fmt) {
     throw JetError(Msg::kDiskFull, path);
   }
   throw JetError(Msg::kWriteFailed, path, std::to_string(error));
-}
-
-// Page 0: the engine's signature, the version and the masked block with the
-// code page, the (absent) encryption key and password, the sort order and
-// the creation date; then the per-user commit bytes of a closed file.
-std::vector<uint8_t> headerPage(const Format& fmt, double creation_date) {
-  std::vector<uint8_t> p(fmt.page_size, 0);
-  const bool jet4 = fmt.is_jet4();
-  static const uint8_t kSignature[] = {0x00, 0x01, 0x00, 0x00};
-  std::memcpy(p.data(), kSignature, 4);
-  std::memcpy(p.data() + 4, "Standard Jet DB", 15);
-  p[0x14] = jet4 ? 1 : 0;
-  // Constant fields of every file Jet writes; 0x20-0x2F name the TDEF pages
-  // of the four system tables.
-  p[0x19] = 0x01;
-  p[0x1C] = 0x01;
-  p[0x1D] = 0x01;
-  for (uint32_t i = 0; i < 4; ++i) putU32(p.data() + 0x20 + 4 * i, 2 + i);
-  putU16(p.data() + 0x3C, kWindows1252);  // code page
-  // 0x3E: encryption key 0 (pages in clear).
-  if (jet4) {
-    // Password area: no password, so just the mask made of the creation day.
-    const uint32_t day = static_cast<uint32_t>(static_cast<int32_t>(std::floor(creation_date)));
-    for (size_t i = 0; i < 40; i += 4) putU32(p.data() + 0x42 + i, day);
-    putU16(p.data() + 0x6E, kGeneralSortLcid);  // sort order 1033, version 0
-    putDouble(p.data() + 0x72, creation_date);
-  } else {
-    p[0x38] = 0x01;
-    putU16(p.data() + 0x3A, kGeneralSortLcid);
-    p[0x56] = 0x1E;
-    p[0x57] = 0x25;
-  }
-  unmaskHeader(p, fmt.version);  // masking and unmasking are the same XOR
-  if (jet4) {
-    putU32(p.data() + 0x98, 0x0654);
-    std::memcpy(p.data() + 0x9C, "4.0", 3);
-  }
-  // Commit bytes of a closed file: a counter, then 00 01 per user slot.
-  const size_t commit = fmt.page_size - 512;
-  p[commit] = 0x01;
-  p[commit + 1] = 0x01;
-  for (size_t i = commit + 3; i < fmt.page_size; i += 2) p[i] = 0x01;
-  return p;
 }
 
 }  // namespace
@@ -703,7 +659,7 @@ void DatabaseCreator::writeGlobalMapAndHeader() {
   const std::vector<uint8_t> zeros(row1, 0);
   page1.add(zeros.data(), zeros.size());
   file_->write(kGlobalMapPage, page1.finish());
-  file_->write(0, headerPage(*fmt_, options_.creation_date));
+  file_->write(0, encodeHeaderPage(*fmt_, options_.creation_date));
 }
 
 void DatabaseCreator::finish() {

@@ -21,6 +21,11 @@ struct Header {
 // Unmasks the masked block of page 0 in place (applying it twice masks again).
 void unmaskHeader(std::vector<uint8_t>& page0, Version version);
 
+// Page 0 of a new file, closed: the signature, the version, the masked
+// block with the code page (1252), no encryption key or password, the
+// "General" sort order and, in Jet 4, the creation date.
+std::vector<uint8_t> encodeHeaderPage(const Format& fmt, double creation_date);
+
 // Parses the first bytes of a file. Throws a format error that names `path`
 // and the reason: empty, truncated, not an Access file, a later Access
 // format, or an encrypted database.
