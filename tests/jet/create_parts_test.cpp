@@ -9,6 +9,7 @@
 
 #include "format/row_layout.h"
 #include "format/row_packer.h"
+#include "format/text_codec.h"
 #include "format/usage_map.h"
 #include "index/index_builder.h"
 #include "index/index_page.h"

@@ -15,8 +15,6 @@ namespace jet {
 
 namespace {
 
-constexpr size_t kMaxCompressedChars = 1024;
-
 [[noreturn]] void typeMismatch() {
   throw JetError(Msg::kTypeMismatch);
 }
@@ -25,30 +23,6 @@ constexpr size_t kMaxCompressedChars = 1024;
 }
 [[noreturn]] void tooSmall(const Column& c) {
   throw JetError(Msg::kFieldTooSmall, c.name);
-}
-
-// UTF-8 to UTF-16 code units; a malformed sequence is a type mismatch.
-std::vector<uint16_t> toUtf16(std::string_view s) {
-  std::vector<uint32_t> cps;
-  if (!decodeUtf8(s, cps)) typeMismatch();
-  std::vector<uint16_t> out;
-  out.reserve(cps.size());
-  for (uint32_t cp : cps) {
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<uint16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<uint16_t>(cp));
-    }
-  }
-  return out;
-}
-
-uint8_t cp1252Byte(uint16_t u) {
-  const int b = unicodeToCp1252(u);
-  if (b < 0) typeMismatch();
-  return static_cast<uint8_t>(b);
 }
 
 int64_t asInteger(const Value& v) {
@@ -152,32 +126,6 @@ void putLowByte(std::vector<uint8_t>& out, size_t v) {
 }
 
 }  // namespace
-
-std::vector<uint8_t> encodeText(const Format& fmt, std::string_view utf8, bool compress,
-                                size_t* chars) {
-  const std::vector<uint16_t> units = toUtf16(utf8);
-  if (chars) *chars = units.size();
-  std::vector<uint8_t> out;
-  if (!fmt.is_jet4()) {
-    out.reserve(units.size());
-    for (uint16_t u : units) out.push_back(cp1252Byte(u));
-    return out;
-  }
-  bool compressible = compress && units.size() > 2 && units.size() <= kMaxCompressedChars;
-  for (size_t i = 0; compressible && i < units.size(); ++i) {
-    if (units[i] == 0 || units[i] > 0xFF) compressible = false;
-  }
-  if (compressible) {
-    out.reserve(units.size() + 2);
-    out.push_back(0xFF);
-    out.push_back(0xFE);
-    for (uint16_t u : units) out.push_back(static_cast<uint8_t>(u));
-    return out;
-  }
-  out.resize(units.size() * 2);
-  for (size_t i = 0; i < units.size(); ++i) putU16(out.data() + 2 * i, units[i]);
-  return out;
-}
 
 RowPacker::RowPacker(const Format& fmt, std::vector<Column> columns, uint16_t max_cols,
                      uint16_t var_slots)

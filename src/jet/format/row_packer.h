@@ -24,13 +24,6 @@
 
 namespace jet {
 
-// Text as the file stores it: Jet 3 in Windows-1252 (JetError 13 for a
-// character the code page lacks); Jet 4 in UCS-2, or, when `compress` and
-// the text has 3 to 1024 characters all in U+0001..U+00FF, as FF FE followed
-// by one byte per character. `chars` receives the length in UTF-16 units.
-std::vector<uint8_t> encodeText(const Format& fmt, std::string_view utf8, bool compress,
-                                size_t* chars = nullptr);
-
 class RowPacker {
  public:
   // `columns` sorted by column number; `max_cols` and `var_slots` as the
