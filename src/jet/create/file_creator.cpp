@@ -8,7 +8,6 @@
 #include <optional>
 #include <stdexcept>
 
-#include "create/creator_util.h"
 #include "format/catalog.h"
 #include "format/header.h"
 #include "format/long_value.h"

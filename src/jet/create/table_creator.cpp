@@ -5,7 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "create/creator_util.h"
+#include "format/bytes.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
 #include "jet/error.h"
