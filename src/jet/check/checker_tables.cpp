@@ -13,7 +13,6 @@ namespace jet::check {
 namespace {
 
 constexpr uint16_t kSlotFlags = kSlotDeleted | kSlotMoved;
-constexpr uint16_t kEndOfLongValueMaps = 0xFFFF;
 
 std::string hex16(uint16_t v) {
   static const char* digits = "0123456789ABCDEF";
@@ -22,56 +21,20 @@ std::string hex16(uint16_t v) {
   return s;
 }
 
-// The maps of one memo or OLE column, listed at the end of the definition.
-struct LongValueMaps {
-  uint16_t column = 0;
-  uint32_t owned = 0;  // row pointer
-  uint32_t free = 0;   // row pointer, 0 when none
-};
-
-// Walks the definition past its names to the long-value column maps, and
-// checks that the walk ends where the definition's length field says.
-std::vector<LongValueMaps> readDefinitionTail(Context& ctx, const TableDef& def,
-                                              const std::string& where) {
-  const Format& f = ctx.fmt;
-  std::vector<uint8_t> buf;
-  for (size_t i = 0; i < def.pages.size(); ++i) {
-    ByteView p = ctx.src.page(def.pages[i]);
-    const size_t skip = i == 0 ? 0 : 8;  // continuation pages repeat an 8-byte header
-    buf.insert(buf.end(), p.data() + skip, p.data() + p.size());
-  }
-  ByteView v(buf.data(), buf.size());
-  std::vector<LongValueMaps> maps;
-  try {
-    const uint16_t num_cols = v.u16(f.tdef_num_cols);
-    const uint32_t num_logical = v.u32(f.tdef_num_logical);
-    const uint32_t num_real = v.u32(f.tdef_num_real);
-    size_t pos = f.tdef_header_end + num_real * f.real_count_entry + num_cols * f.col_size;
-    auto skipNames = [&](size_t count) {
-      for (size_t i = 0; i < count; ++i) {
-        pos += f.name_length_size + (f.name_length_size == 1 ? v.u8(pos) : v.u16(pos));
-      }
-    };
-    skipNames(num_cols);
-    pos += num_real * f.real_size + num_logical * f.logical_size;
-    skipNames(num_logical);
-    for (;;) {
-      const uint16_t column = v.u16(pos);
-      pos += 2;
-      if (column == kEndOfLongValueMaps) break;
-      maps.push_back({column, v.u32(pos), v.u32(pos + 4)});
-      pos += 8;
-    }
-    const uint32_t length = v.u32(8);
-    if (pos != length) {
-      ctx.problem(where, def.page,
-                  "la definición dice medir " + std::to_string(length) +
-                      " bytes, pero termina en el byte " + std::to_string(pos));
-    }
-  } catch (const OutOfRange&) {
+// The maps of the memo and OLE columns, listed at the end of the
+// definition; the walk to them must end where the definition's length field
+// says.
+std::vector<LongValueColumnMaps> readDefinitionTail(Context& ctx, const TableDef& def,
+                                                    const std::string& where) {
+  DefinitionTail tail = readDefinitionTail(ctx.src, ctx.fmt, def);
+  if (!tail.complete) {
     ctx.problem(where, def.page, "la lista de mapas de sus campos Memo u OLE no termina");
+  } else if (tail.end != tail.length) {
+    ctx.problem(where, def.page,
+                "la definición dice medir " + std::to_string(tail.length) +
+                    " bytes, pero termina en el byte " + std::to_string(tail.end));
   }
-  return maps;
+  return std::move(tail.long_value_maps);
 }
 
 std::string mapProblem(const UsageMapContents& m) {
@@ -312,9 +275,9 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
 
   // The maps of the long-value columns: long-value pages only, every page
   // holding a value of the column, the free map a part of the owned one.
-  for (const LongValueMaps& lv : readDefinitionTail(ctx, def, where)) {
-    const Column* c = def.columnByNumber(lv.column);
-    const std::string name = c ? "'" + c->name + "'" : "#" + std::to_string(lv.column);
+  for (const LongValueColumnMaps& lv : readDefinitionTail(ctx, def, where)) {
+    const Column* c = def.columnByNumber(lv.column_number);
+    const std::string name = c ? "'" + c->name + "'" : "#" + std::to_string(lv.column_number);
     std::set<uint32_t> listed;
     try {
       UsageMapContents m = readUsageMapContents(src, fmt, lv.owned);
@@ -337,15 +300,15 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
                   "el mapa del campo " + name + " no se puede leer: " + std::string(e.what()));
       continue;
     }
-    for (uint32_t pg : value_pages[lv.column]) {
+    for (uint32_t pg : value_pages[lv.column_number]) {
       if (!listed.count(pg)) {
         ctx.problem(where, pg,
-                    "el campo " + name + " de la fila " + rowText(value_example[lv.column]) +
+                    "el campo " + name + " de la fila " + rowText(value_example[lv.column_number]) +
                         " (o de otra) guarda su valor en esta página, que el mapa del campo no "
                         "incluye");
       }
     }
-    value_pages.erase(lv.column);
+    value_pages.erase(lv.column_number);
     if (lv.free == 0) continue;
     try {
       UsageMapContents m = readUsageMapContents(src, fmt, lv.free);

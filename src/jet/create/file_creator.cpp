@@ -276,7 +276,7 @@ void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
   Table& f = *tables_[rel.foreign];
   if (design.primary_columns.empty() ||
       design.primary_columns.size() != design.foreign_columns.size() ||
-      design.primary_columns.size() > 10) {
+      design.primary_columns.size() > kIndexColumnSlots) {
     throw JetError(Msg::kRelationNoColumns, design.name);
   }
   if (p.rows > 0 || f.rows > 0 || p.complete || f.complete) {
