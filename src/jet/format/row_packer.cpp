@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "format/bytes.h"
+#include "format/row_layout.h"
 #include "format/text_codec.h"
 #include "jet/error.h"
 
@@ -121,10 +122,6 @@ std::vector<uint8_t> valueBytes(const Format& fmt, const Column& c, const Value&
   return b;
 }
 
-void putLowByte(std::vector<uint8_t>& out, size_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-}
-
 }  // namespace
 
 RowPacker::RowPacker(const Format& fmt, std::vector<Column> columns, uint16_t max_cols,
@@ -141,10 +138,6 @@ RowPacker::RowPacker(const Format& fmt, std::vector<Column> columns, uint16_t ma
       throw std::invalid_argument("variable column beyond the table's variable slots");
     }
   }
-}
-
-size_t RowPacker::maxRowSize() const {
-  return fmt_->is_jet4() ? 4060 : 2012;
 }
 
 void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
@@ -199,13 +192,8 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
 
   // Long values: empty ones take no bytes; short ones stay in the row while
   // it fits, the longest moving out first.
-  size_t base = (fmt_->is_jet4() ? 2 : 1) + fixed_size_ + (max_cols_ + 7) / 8;
-  if (var_slots_ > 0) {
-    const size_t count = fmt_->is_jet4() ? 2 : 1;
-    base += count * (var_slots_ + 2);
-    for (const auto& d : var_data) base += d.size();
-    base += 2;  // room for the Jet 3 jump bytes, a rough allowance
-  }
+  size_t base = rowOverhead(*fmt_, max_cols_, var_slots_) + fixed_size_;
+  for (const auto& d : var_data) base += d.size();
   for (Pending& p : longs) p.inline_value = !p.data.empty() && p.data.size() <= kMaxInlineLongValue;
   auto total = [&] {
     size_t t = base;
@@ -215,7 +203,7 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
     }
     return t;
   };
-  while (total() > maxRowSize()) {
+  while (total() > maxRowSize(*fmt_)) {
     Pending* largest = nullptr;
     for (Pending& p : longs) {
       if (p.inline_value && (!largest || p.data.size() > largest->data.size())) largest = &p;
@@ -238,85 +226,9 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
     putLongValueField(field.data(), p.data.size(), p.inline_value, ref);
   }
 
-  if (fmt_->is_jet4()) {
-    packJet4(var_data, present, fixed, out);
-  } else {
-    packJet3(var_data, present, fixed, out);
-  }
-  if (out.size() > maxRowSize()) {
+  encodeRow(*fmt_, max_cols_, fixed, var_data, present, out);
+  if (out.size() > maxRowSize(*fmt_)) {
     throw JetError(Msg::kRecordTooLarge);
-  }
-}
-
-void RowPacker::packJet4(const std::vector<std::vector<uint8_t>>& var_data,
-                         const std::vector<bool>& present, const std::vector<uint8_t>& fixed,
-                         std::vector<uint8_t>& out) const {
-  out.clear();
-  out.resize(2);
-  putU16(out.data(), max_cols_);
-  out.insert(out.end(), fixed.begin(), fixed.end());
-  if (var_slots_ > 0) {
-    std::vector<uint16_t> offsets(var_slots_ + 1u);
-    for (size_t i = 0; i < var_slots_; ++i) {
-      offsets[i] = static_cast<uint16_t>(out.size());
-      out.insert(out.end(), var_data[i].begin(), var_data[i].end());
-    }
-    offsets[var_slots_] = static_cast<uint16_t>(out.size());
-    for (size_t i = var_slots_ + 1u; i-- > 0;) {
-      out.push_back(static_cast<uint8_t>(offsets[i]));
-      out.push_back(static_cast<uint8_t>(offsets[i] >> 8));
-    }
-    out.push_back(static_cast<uint8_t>(var_slots_));
-    out.push_back(static_cast<uint8_t>(var_slots_ >> 8));
-  }
-  const size_t mask_at = out.size();
-  out.resize(mask_at + (max_cols_ + 7) / 8, 0);
-  for (size_t n = 0; n < present.size(); ++n) {
-    if (present[n]) out[mask_at + n / 8] |= static_cast<uint8_t>(1u << (n % 8));
-  }
-}
-
-void RowPacker::packJet3(const std::vector<std::vector<uint8_t>>& var_data,
-                         const std::vector<bool>& present, const std::vector<uint8_t>& fixed,
-                         std::vector<uint8_t>& out) const {
-  out.clear();
-  out.push_back(static_cast<uint8_t>(max_cols_));
-  out.insert(out.end(), fixed.begin(), fixed.end());
-  const size_t mask_size = (max_cols_ + 7) / 8;
-  if (var_slots_ > 0) {
-    std::vector<size_t> offsets(var_slots_ + 1u);
-    for (size_t i = 0; i < var_slots_; ++i) {
-      offsets[i] = out.size();
-      out.insert(out.end(), var_data[i].begin(), var_data[i].end());
-    }
-    const size_t eod = out.size();
-    offsets[var_slots_] = eod;
-    // One jump byte per 256-byte boundary the variable data crosses: the
-    // first offset at or past the boundary.
-    const size_t jumps = eod / 256;
-    std::vector<uint8_t> jump(jumps);
-    for (size_t k = 0; k < jumps; ++k) {
-      size_t i = 0;
-      while (offsets[i] < 256 * (k + 1)) ++i;
-      jump[k] = static_cast<uint8_t>(i);
-    }
-    size_t length = eod + (var_slots_ + 1u) + jumps + 1 + mask_size;
-    // Readers take the jump count from the row length; a row long enough to
-    // suggest one more gets a filler byte.
-    const bool filler = (length - 1) / 256 > jumps;
-    if (filler) ++length;
-    if ((length - 1) / 256 != jumps + (filler ? 1 : 0)) {
-      throw JetError(Msg::kRecordTooLarge);
-    }
-    for (size_t i = var_slots_ + 1u; i-- > 0;) putLowByte(out, offsets[i]);
-    if (filler) out.push_back(0xFF);
-    for (size_t k = jumps; k-- > 0;) out.push_back(jump[k]);
-    out.push_back(static_cast<uint8_t>(var_slots_));
-  }
-  const size_t mask_at = out.size();
-  out.resize(mask_at + mask_size, 0);
-  for (size_t n = 0; n < present.size(); ++n) {
-    if (present[n]) out[mask_at + n / 8] |= static_cast<uint8_t>(1u << (n % 8));
   }
 }
 
