@@ -44,7 +44,7 @@ bool deleteSlot(uint8_t* page, const Format& fmt, uint16_t row) {
   if (row >= count || first_row_byte > ps) return false;
 
   // The slot words, read once (pages hold a hundred rows and more).
-  constexpr size_t kMaxSlots = 4096 / kSlotSize;
+  constexpr size_t kMaxSlots = kMaxPageSize / kSlotSize;
   uint16_t raw[kMaxSlots];
   for (size_t i = 0; i < count; ++i) raw[i] = getU16(page + slots + kSlotSize * i);
 

@@ -18,6 +18,9 @@ inline constexpr uint8_t kPageMark = 0x01;
 inline constexpr uint16_t kWindows1252 = 1252;
 inline constexpr uint16_t kGeneralSortLcid = 1033;
 
+// The largest page size (Jet 4's), for buffers sized at compile time.
+inline constexpr size_t kMaxPageSize = 4096;
+
 struct Format {
   Version version;
   size_t page_size;

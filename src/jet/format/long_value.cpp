@@ -12,6 +12,9 @@ namespace jet {
 
 namespace {
 
+// The field's row pointer, after the length and kind.
+constexpr size_t kFieldPointer = 4;
+
 uint8_t kindOf(uint32_t word) {
   return static_cast<uint8_t>((word >> 24) & 0xC0);
 }
@@ -27,7 +30,7 @@ std::string readLongValue(const PageSource& src, const Format& fmt, ByteView fie
   const uint32_t word = field.u32(0);
   const size_t length = word & kLongValueLengthMask;
   const uint8_t kind = kindOf(word);
-  const uint32_t pointer = field.u32(4);
+  const uint32_t pointer = field.u32(kFieldPointer);
   std::string out;
 
   if (kind == kLongValueInline) {
@@ -73,7 +76,7 @@ std::vector<RowId> longValueRows(const PageSource& src, const Format& fmt, ByteV
   std::vector<RowId> rows;
   if (field.size() < kLongValueHeader) return rows;
   const uint8_t kind = kindOf(field.u32(0));
-  uint32_t next = field.u32(4);
+  uint32_t next = field.u32(kFieldPointer);
   if (kind == kLongValueSingleRow) {
     if (next != 0) rows.push_back(RowId::fromPointer(next));
   } else if (kind == kLongValueChain) {
@@ -96,7 +99,7 @@ void putLongValueField(uint8_t* field, size_t length, bool inline_value, LongVal
                                          : kLongValueChain;
   std::memset(field, 0, kLongValueHeader);
   putU32(field, static_cast<uint32_t>(length) | (kind << 24));
-  putU32(field + 4, inline_value ? 0 : ref.pointer);
+  putU32(field + kFieldPointer, inline_value ? 0 : ref.pointer);
 }
 
 LongValueRef layOutLongValue(const Format& fmt, const std::vector<uint8_t>& bytes,

@@ -95,7 +95,7 @@ IndexPage readIndexPage(const PageSource& src, const Format& fmt, uint32_t numbe
 namespace {
 
 // Longer than any entry that fits a page.
-constexpr size_t kMaxStoredEntry = 4096;
+constexpr size_t kMaxStoredEntry = kMaxPageSize;
 
 // Key and row pointer as stored (big-endian page, then row), and the child
 // on node pages. Returns the bytes written.
