@@ -7,7 +7,6 @@
 #include "index/index_delete.h"
 #include "format/long_value.h"
 #include "format/row_layout.h"
-#include "format/slot_delete.h"
 #include "format/text_codec.h"
 #include "format/usage_map.h"
 

@@ -14,12 +14,12 @@
 #include "jet/checker.h"
 #endif
 #include "format/data_page.h"
+#include "format/usage_map.h"
+#include "index/index_page.h"
+#include "jet/creator.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/creator.h"
-#include "index/index_page.h"
 #include "jet/reader_test_util.h"
-#include "format/usage_map_writer.h"
 #include "support/shared_fixtures.h"
 
 namespace {

@@ -7,13 +7,13 @@
 #include <map>
 #include <stdexcept>
 
-#include "jet/error.h"
-#include "index/index_builder.h"
-#include "index/index_page.h"
-#include "index/index_page_writer.h"
 #include "format/row_layout.h"
 #include "format/row_packer.h"
-#include "format/usage_map_writer.h"
+#include "format/text_codec.h"
+#include "format/usage_map.h"
+#include "index/index_builder.h"
+#include "index/index_page.h"
+#include "jet/error.h"
 
 namespace {
 

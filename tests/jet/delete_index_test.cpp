@@ -19,17 +19,15 @@
 
 #include "delete_test_support.h"
 #include "format/data_page.h"
-#include "jet/database.h"
-#include "jet/error.h"
-#include "jet/creator.h"
 #include "format/format.h"
+#include "format/usage_map.h"
 #include "index/index_delete.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
-#include "index/index_page_writer.h"
 #include "index/index_tree_edit.h"
-#include "format/usage_map.h"
-#include "format/usage_map_edit.h"
+#include "jet/creator.h"
+#include "jet/database.h"
+#include "jet/error.h"
 #include "support/shared_fixtures.h"
 
 namespace {
@@ -841,7 +839,6 @@ TEST_F(RealIndexDelete, KeyedEntryGoesFromEveryIndexOfAMultiLevelTable) {
   src->rollbackUnit();
 }
 
-
 // A text index in a sort order the key encoder does not know: no key can be
 // built, so each row's entry is found by its pointer, in the leaf a list
 // read once from the index names. Deleting every other row leaves each
@@ -858,7 +855,8 @@ TEST(UnknownSortOrder, EntriesAreFoundByTheirRowsLeaf) {
     std::mt19937 rng(3);
     for (int i = 0; i < 1500; ++i) {
       std::string name(std::uniform_int_distribution<size_t>(1, 60)(rng), 'a');
-      for (char& c : name) c = static_cast<char>('a' + std::uniform_int_distribution<int>(0, 25)(rng));
+      for (char& c : name)
+        c = static_cast<char>('a' + std::uniform_int_distribution<int>(0, 25)(rng));
       db.insert(table, {jet::Value::integer(i), jet::Value::text(name)});
     }
     db.finish();

@@ -51,16 +51,15 @@
 #include "jet/checker.h"
 #define DELETE_TEST_HAS_CHECKER 1
 #endif
+#include "delete_plan.h"
 #include "delete_test_support.h"
 #include "format/data_page.h"
-#include "jet/database.h"
-#include "delete_plan.h"
-#include "jet/error.h"
-#include "jet/creator.h"
+#include "format/usage_map.h"
 #include "index/index_key.h"
 #include "index/index_walk.h"
-#include "format/usage_map.h"
-#include "format/usage_map_edit.h"
+#include "jet/creator.h"
+#include "jet/database.h"
+#include "jet/error.h"
 #include "support/shared_fixtures.h"
 
 namespace {
@@ -472,7 +471,9 @@ std::vector<fs::path> fixtureList() {
   return files;
 }
 
-bool isGenerated(const fs::path& file) { return file.parent_path() == kGenerated; }
+bool isGenerated(const fs::path& file) {
+  return file.parent_path() == kGenerated;
+}
 
 std::string relativeName(const fs::path& file) {
   if (file.empty()) return "none";
@@ -492,7 +493,8 @@ void buildNames(const fs::path& file, jet::Version version) {
   std::mt19937 rng(31);
   for (int i = 0; i < 3000; ++i) {
     std::string name(std::uniform_int_distribution<size_t>(1, 200)(rng), 'a');
-    for (char& c : name) c = static_cast<char>('a' + std::uniform_int_distribution<int>(0, 25)(rng));
+    for (char& c : name)
+      c = static_cast<char>('a' + std::uniform_int_distribution<int>(0, 25)(rng));
     db.insert(table, {jet::Value::null(), jet::Value::text(name)});
   }
   db.finish();
@@ -510,8 +512,7 @@ void materialize(const fs::path& param, const fs::path& copy) {
     return;
   }
   std::string cmd = shellQuote(DELETE_TEST_MKCLIENTES) + " " + shellQuote(copy.string()) +
-                    " --clients 1500 --max-deps 3 --seed 7 --quiet --format " +
-                    name.substr(0, 4);
+                    " --clients 1500 --max-deps 3 --seed 7 --quiet --format " + name.substr(0, 4);
   if (name.find("relations") != std::string::npos) cmd += " --relations";
   CommandResult r = runCommand(cmd);
   ASSERT_EQ(r.status, 0) << r.output;
@@ -748,8 +749,7 @@ TEST_P(DeleteRounds, RowsGoAndTheFileStaysSound) {
       "%zu index checks over %zu entries, %zu reader comparisons, %zu whole-file checks\n",
       rel.c_str(), t.files, t.tables, t.rounds, t.deleted, t.cascaded, t.moved_deleted,
       t.long_value_rows_deleted, t.edge_rows_deleted, t.refused, t.pages_freed, t.pages_added,
-      t.index_checks,
-      t.entries_checked, t.compares, t.file_checks);
+      t.index_checks, t.entries_checked, t.compares, t.file_checks);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFixture, DeleteRounds, ::testing::ValuesIn(fixtureList()),

@@ -7,7 +7,6 @@
 
 #include "format/data_page.h"
 #include "jet/database.h"
-#include "format/slot_delete.h"
 #include "support/shared_fixtures.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <unordered_set>
 
 #include "check/checker_context.h"
+#include "format/usage_map.h"
 #include "index/column_lookup.h"
 #include "jet/error.h"
-#include "format/usage_map.h"
 #include "relationships.h"
 
 namespace jet {
@@ -30,61 +30,8 @@ namespace check {
 namespace {
 
 constexpr size_t kMaxProblemsPerStructure = 100;
-constexpr uint32_t kGlobalMapPage = 1;
-
-void addBits(ByteView bits, uint64_t first_page, uint32_t page_count, MapContents& out) {
-  for (size_t i = 0; i < bits.size(); ++i) {
-    const uint8_t b = bits.data()[i];
-    for (unsigned j = 0; b != 0 && j < 8; ++j) {
-      if (!(b & (1u << j))) continue;
-      const uint64_t page = first_page + i * 8 + j;
-      if (page < page_count) {
-        out.pages.push_back(static_cast<uint32_t>(page));
-      } else {
-        out.beyond.push_back(page);
-      }
-    }
-  }
-}
 
 }  // namespace
-
-MapContents readMap(const PageSource& src, const Format& fmt, uint32_t pointer) {
-  MapContents out;
-  const RowId at = RowId::fromPointer(pointer);
-  ByteView row = rowAt(src, fmt, at);
-  out.storage.push_back(at.page);
-  if (row.empty()) return out;
-  try {
-    const uint8_t type = row.u8(0);
-    if (type == kInlineMap) {
-      addBits(row.from(5), row.u32(1), src.pageCount(), out);
-    } else if (type == kReferenceMap) {
-      const uint64_t per_page = (fmt.page_size - 4) * 8;
-      for (size_t k = 0; 1 + 4 * k + 4 <= row.size(); ++k) {
-        const uint32_t map_page = row.u32(1 + 4 * k);
-        if (map_page == 0) continue;
-        if (map_page >= src.pageCount()) {
-          throwBadFormat(src.path(), "un mapa de uso apunta a la página " +
-                                         std::to_string(map_page) + ", fuera del archivo");
-        }
-        ByteView mp = src.page(map_page);
-        if (mp.u8(0) != kMapPage) {
-          throwBadFormat(src.path(), "la página " + std::to_string(map_page) +
-                                         " no es una página de mapa de uso");
-        }
-        out.storage.push_back(map_page);
-        addBits(mp.from(4), k * per_page, src.pageCount(), out);
-      }
-    } else {
-      throwBadFormat(src.path(), "mapa de uso de tipo desconocido (" + std::to_string(type) + ")");
-    }
-  } catch (const OutOfRange&) {
-    throwBadFormat(src.path(), "un mapa de uso está incompleto");
-  }
-  std::sort(out.pages.begin(), out.pages.end());
-  return out;
-}
 
 std::string rowText(RowId id) {
   return std::to_string(id.page) + ":" + std::to_string(id.row);
@@ -156,34 +103,26 @@ void readGlobalMap(Context& ctx) {
   ctx.use(0, "la cabecera del archivo");
   ctx.use(kGlobalMapPage, kGlobalMap);
   try {
-    MapContents map = readMap(ctx.src, ctx.fmt, RowId{kGlobalMapPage, 0}.toPointer());
+    const UsageMapContents map = readUsageMapContents(ctx.src, ctx.fmt, kGlobalMapPointer);
     for (uint32_t p : map.storage) ctx.use(p, kGlobalMap);
-    // The map lists free pages: start from "in use" over the range it covers.
-    ByteView row = rowAt(ctx.src, ctx.fmt, RowId{kGlobalMapPage, 0});
-    if (!row.empty() && row.u8(0) == kInlineMap && row.size() >= 5) {
-      const uint64_t start = row.u32(1);
-      const uint64_t end = start + (row.size() - 5) * 8;
-      for (uint64_t p = start; p < end && p < count; ++p) free[p] = false;
+    // The map lists free pages: start from "in use" over the pages it can name.
+    for (const UsageMapContents::Window& w : map.windows) {
+      for (uint64_t p = w.first; p < w.end && p < count; ++p) free[p] = false;
+    }
+    if (map.type == kInlineMap && !map.windows.empty()) {
       // Access keeps the pages past the end of the file marked free: they
       // are the ones it takes when the file grows.
-      const uint64_t from = std::max<uint64_t>(start, count);
-      if (end > from && map.beyond.size() != end - from) {
+      const UsageMapContents::Window& w = map.windows.front();
+      const uint64_t from = std::max<uint64_t>(w.first, count);
+      if (w.end > from && map.beyond.size() != w.end - from) {
         ctx.problem(kGlobalMap, 0,
-                    "no marca libres " + std::to_string(end - from - map.beyond.size()) +
+                    "no marca libres " + std::to_string(w.end - from - map.beyond.size()) +
                         " de las páginas más allá del final del archivo");
-      }
-    } else if (!row.empty() && row.u8(0) == kReferenceMap) {
-      const uint64_t per_page = (ctx.fmt.page_size - 4) * 8;
-      for (size_t k = 0; 1 + 4 * k + 4 <= row.size(); ++k) {
-        if (row.u32(1 + 4 * k) == 0) continue;
-        for (uint64_t p = k * per_page; p < (k + 1) * per_page && p < count; ++p) free[p] = false;
       }
     }
     for (uint32_t p : map.pages) free[p] = true;
   } catch (const JetError& e) {
     ctx.problem(kGlobalMap, kGlobalMapPage, std::string("no se puede leer: ") + e.what());
-  } catch (const OutOfRange&) {
-    ctx.problem(kGlobalMap, kGlobalMapPage, "está incompleto");
   }
   ctx.setFreeMap(std::move(free));
 }
@@ -198,7 +137,7 @@ void checkDataPages(Context& ctx, const std::unordered_map<uint32_t, std::string
   for (uint32_t pg = 1; pg < ctx.src.pageCount(); ++pg) {
     ByteView p = ctx.src.page(pg);
     if (p.u8(0) != kDataPage) continue;
-    const uint32_t owner = p.u32(4);
+    const uint32_t owner = p.u32(kDataOwner);
     ctx.addDataPage(pg, owner);
     if (ctx.markedFree(pg)) continue;  // freed pages keep whatever they held
     std::string where;

@@ -8,26 +8,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "jet/checker.h"
 #include "format/data_page.h"
+#include "format/long_value.h"
+#include "format/usage_map.h"
+#include "jet/checker.h"
 #include "jet/database.h"
 
 namespace jet::check {
-
-// The owner field of a long-value page: the ASCII bytes "LVAL".
-inline constexpr uint32_t kLongValueOwner = 0x4C41564C;
-
-// A usage map as stored: the pages it marks, and the pages that hold it
-// (the page of its row and, for a map kept on map pages, those pages).
-struct MapContents {
-  std::vector<uint32_t> pages;    // ascending, inside the file
-  std::vector<uint32_t> storage;  // pages the map itself occupies
-  std::vector<uint64_t> beyond;   // marked pages past the end of the file
-};
-
-// Reads the map at `pointer` (a row pointer). Throws JetError (3343) when
-// the map's row or a map page cannot be read.
-MapContents readMap(const PageSource& src, const Format& fmt, uint32_t pointer);
 
 // "3:12" for page 3, row 12.
 std::string rowText(RowId id);

@@ -6,16 +6,14 @@
 #include <unordered_map>
 
 #include "check/checker_context.h"
-#include "jet/error.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
 #include "index/index_walk.h"
+#include "jet/error.h"
 
 namespace jet::check {
 
 namespace {
-
-constexpr size_t kRowPointerSize = 4;
 
 std::string hex(const std::vector<uint8_t>& b) {
   static const char* digits = "0123456789ABCDEF";
@@ -67,7 +65,7 @@ class IndexCheck {
     std::vector<uint32_t> map_pages;
     bool map_read = false;
     try {
-      MapContents m = readMap(ctx_.src, ctx_.fmt, index_.used_map);
+      UsageMapContents m = readUsageMapContents(ctx_.src, ctx_.fmt, index_.used_map);
       for (uint32_t s : m.storage) ctx_.use(s, "el mapa del " + where_);
       if (!m.beyond.empty()) {
         ctx_.problem(where_, 0,
@@ -154,7 +152,7 @@ class IndexCheck {
           where_, p.number,
           p.leaf ? "es una hoja en un nivel de nodos" : "es un nodo en el nivel de las hojas");
     }
-    const size_t free = f.page_size - f.index_first_entry - p.data_length;
+    const size_t free = indexEntryRoom(f) - p.data_length;
     if (p.free_space != free) {
       ctx_.problem(where_, p.number,
                    "declara " + std::to_string(p.free_space) + " bytes libres, pero sus entradas " +

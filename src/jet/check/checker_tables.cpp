@@ -4,17 +4,15 @@
 #include <set>
 
 #include "check/checker_context.h"
-#include "jet/error.h"
 #include "format/long_value.h"
 #include "format/row_layout.h"
+#include "jet/error.h"
 
 namespace jet::check {
 
 namespace {
 
 constexpr uint16_t kSlotFlags = kSlotDeleted | kSlotMoved;
-constexpr uint16_t kEndOfLongValueMaps = 0xFFFF;
-constexpr size_t kMaxRowsPerPage = 256;  // row numbers are one byte
 
 std::string hex16(uint16_t v) {
   static const char* digits = "0123456789ABCDEF";
@@ -23,60 +21,23 @@ std::string hex16(uint16_t v) {
   return s;
 }
 
-// The maps of one memo or OLE column, listed at the end of the definition.
-struct LongValueMaps {
-  uint16_t column = 0;
-  uint32_t owned = 0;  // row pointer
-  uint32_t free = 0;   // row pointer, 0 when none
-};
-
-// Walks the definition past its names to the long-value column maps, and
-// checks that the walk ends where the definition's length field says.
-std::vector<LongValueMaps> readDefinitionTail(Context& ctx, const TableDef& def,
-                                              const std::string& where) {
-  const Format& f = ctx.fmt;
-  std::vector<uint8_t> buf;
-  for (size_t i = 0; i < def.pages.size(); ++i) {
-    ByteView p = ctx.src.page(def.pages[i]);
-    const size_t skip = i == 0 ? 0 : 8;  // continuation pages repeat an 8-byte header
-    buf.insert(buf.end(), p.data() + skip, p.data() + p.size());
-  }
-  ByteView v(buf.data(), buf.size());
-  std::vector<LongValueMaps> maps;
-  try {
-    const uint16_t num_cols = v.u16(f.tdef_num_cols);
-    const uint32_t num_logical = v.u32(f.tdef_num_logical);
-    const uint32_t num_real = v.u32(f.tdef_num_real);
-    size_t pos = f.tdef_header_end + num_real * f.real_count_entry + num_cols * f.col_size;
-    auto skipNames = [&](size_t count) {
-      for (size_t i = 0; i < count; ++i) {
-        pos += f.name_length_size + (f.name_length_size == 1 ? v.u8(pos) : v.u16(pos));
-      }
-    };
-    skipNames(num_cols);
-    pos += num_real * f.real_size + num_logical * f.logical_size;
-    skipNames(num_logical);
-    for (;;) {
-      const uint16_t column = v.u16(pos);
-      pos += 2;
-      if (column == kEndOfLongValueMaps) break;
-      maps.push_back({column, v.u32(pos), v.u32(pos + 4)});
-      pos += 8;
-    }
-    const uint32_t length = v.u32(8);
-    if (pos != length) {
-      ctx.problem(where, def.page,
-                  "la definición dice medir " + std::to_string(length) +
-                      " bytes, pero termina en el byte " + std::to_string(pos));
-    }
-  } catch (const OutOfRange&) {
+// The maps of the memo and OLE columns, listed at the end of the
+// definition; the walk to them must end where the definition's length field
+// says.
+std::vector<LongValueColumnMaps> readDefinitionTail(Context& ctx, const TableDef& def,
+                                                    const std::string& where) {
+  DefinitionTail tail = readDefinitionTail(ctx.src, ctx.fmt, def);
+  if (!tail.complete) {
     ctx.problem(where, def.page, "la lista de mapas de sus campos Memo u OLE no termina");
+  } else if (tail.end != tail.length) {
+    ctx.problem(where, def.page,
+                "la definición dice medir " + std::to_string(tail.length) +
+                    " bytes, pero termina en el byte " + std::to_string(tail.end));
   }
-  return maps;
+  return std::move(tail.long_value_maps);
 }
 
-
-std::string mapProblem(const MapContents& m) {
+std::string mapProblem(const UsageMapContents& m) {
   return "marca " + std::to_string(m.beyond.size()) + " páginas fuera del archivo (la primera, " +
          std::to_string(m.beyond.front()) + ")";
 }
@@ -87,7 +48,7 @@ void checkDataPageLayout(Context& ctx, uint32_t pg, const std::string& where) {
   const Format& f = ctx.fmt;
   ByteView p = ctx.src.page(pg);
   const uint16_t n = p.u16(f.data_row_count);
-  const size_t first = f.data_slots + 2u * n;
+  const size_t first = slotOffset(f, n);
   if (first > f.page_size) {
     ctx.problem(where, pg, "declara " + std::to_string(n) + " filas, más de las que caben");
     return;
@@ -95,7 +56,7 @@ void checkDataPageLayout(Context& ctx, uint32_t pg, const std::string& where) {
   size_t end = f.page_size;
   size_t bytes = 0;
   for (uint16_t i = 0; i < n; ++i) {
-    const size_t start = p.u16(f.data_slots + 2u * i) & kSlotOffsetMask;
+    const size_t start = p.u16(slotOffset(f, i)) & kSlotOffsetMask;
     if (start < first || start > end) {
       ctx.problem(where, pg,
                   "la fila " + std::to_string(i) + " empieza en el byte " + std::to_string(start) +
@@ -107,10 +68,10 @@ void checkDataPageLayout(Context& ctx, uint32_t pg, const std::string& where) {
     end = start;
   }
   const size_t free = f.page_size - first - bytes;
-  if (p.u16(2) != free) {
+  if (p.u16(kDataFreeSpace) != free) {
     ctx.problem(where, pg,
-                "declara " + std::to_string(p.u16(2)) + " bytes libres, pero le quedan " +
-                    std::to_string(free));
+                "declara " + std::to_string(p.u16(kDataFreeSpace)) +
+                    " bytes libres, pero le quedan " + std::to_string(free));
   }
 }
 
@@ -125,16 +86,17 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
   std::vector<uint32_t> owned;
   std::set<uint32_t> owned_set;
   try {
-    MapContents m = readMap(src, fmt, def.used_map);
+    UsageMapContents m = readUsageMapContents(src, fmt, def.used_map);
     for (uint32_t s : m.storage) ctx.use(s, "el mapa de páginas de la " + where);
     if (!m.beyond.empty()) ctx.problem(where, 0, "su mapa de páginas " + mapProblem(m));
     for (uint32_t pg : m.pages) {
       ByteView p = src.page(pg);
-      if (p.u8(0) != kDataPage || p.u32(4) != def.page) {
+      if (p.u8(0) != kDataPage || p.u32(kDataOwner) != def.page) {
         ctx.problem(where, pg,
                     "su mapa de páginas la incluye, pero no es una página de datos de la tabla "
                     "(tipo " +
-                        std::to_string(p.u8(0)) + ", dueño " + std::to_string(p.u32(4)) + ")");
+                        std::to_string(p.u8(0)) + ", dueño " + std::to_string(p.u32(kDataOwner)) +
+                        ")");
         continue;
       }
       owned.push_back(pg);
@@ -147,7 +109,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
 
   // The free-space map is a part of it.
   try {
-    MapContents m = readMap(src, fmt, def.free_map);
+    UsageMapContents m = readUsageMapContents(src, fmt, def.free_map);
     for (uint32_t s : m.storage) ctx.use(s, "el mapa de espacio libre de la " + where);
     if (!m.beyond.empty()) ctx.problem(where, 0, "su mapa de espacio libre " + mapProblem(m));
     for (uint32_t pg : m.pages) {
@@ -188,7 +150,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
   std::set<RowId> overflow_parts;  // slots flagged 0x8000 alone
   for (uint32_t pg : owned) {
     DataPage page(src, fmt, pg);
-    const uint16_t n = std::min<uint16_t>(page.rowCount(), kMaxRowsPerPage);
+    const size_t n = std::min<size_t>(page.rowCount(), kRowNumbers);
     for (uint16_t r = 0; r < n; ++r) {
       const RowId id{pg, static_cast<uint8_t>(r)};
       const uint16_t flags = page.slot(r) & kSlotFlags;
@@ -282,7 +244,7 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
         for (RowId lv : longValueRows(src, fmt, *field)) {
           ByteView p = src.page(lv.page);
           const uint16_t slot = DataPage(src, fmt, lv.page).slot(lv.row);
-          if (p.u32(4) != kLongValueOwner) {
+          if (p.u32(kDataOwner) != kLongValueOwner) {
             ctx.problem(where, lv.page,
                         "el campo '" + c.name + "' de la fila " + rowText(id) +
                             " guarda su valor en una página que no es de valores largos");
@@ -313,18 +275,18 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
 
   // The maps of the long-value columns: long-value pages only, every page
   // holding a value of the column, the free map a part of the owned one.
-  for (const LongValueMaps& lv : readDefinitionTail(ctx, def, where)) {
-    const Column* c = def.columnByNumber(lv.column);
-    const std::string name = c ? "'" + c->name + "'" : "#" + std::to_string(lv.column);
+  for (const LongValueColumnMaps& lv : readDefinitionTail(ctx, def, where)) {
+    const Column* c = def.columnByNumber(lv.column_number);
+    const std::string name = c ? "'" + c->name + "'" : "#" + std::to_string(lv.column_number);
     std::set<uint32_t> listed;
     try {
-      MapContents m = readMap(src, fmt, lv.owned);
+      UsageMapContents m = readUsageMapContents(src, fmt, lv.owned);
       for (uint32_t s : m.storage) ctx.use(s, "el mapa del campo " + name + " de la " + where);
       if (!m.beyond.empty())
         ctx.problem(where, 0, "el mapa del campo " + name + " " + mapProblem(m));
       for (uint32_t pg : m.pages) {
         ByteView p = src.page(pg);
-        if (p.u8(0) != kDataPage || p.u32(4) != kLongValueOwner) {
+        if (p.u8(0) != kDataPage || p.u32(kDataOwner) != kLongValueOwner) {
           ctx.problem(
               where, pg,
               "el mapa del campo " + name + " la incluye, pero no es una página de valores largos");
@@ -338,18 +300,18 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
                   "el mapa del campo " + name + " no se puede leer: " + std::string(e.what()));
       continue;
     }
-    for (uint32_t pg : value_pages[lv.column]) {
+    for (uint32_t pg : value_pages[lv.column_number]) {
       if (!listed.count(pg)) {
         ctx.problem(where, pg,
-                    "el campo " + name + " de la fila " + rowText(value_example[lv.column]) +
+                    "el campo " + name + " de la fila " + rowText(value_example[lv.column_number]) +
                         " (o de otra) guarda su valor en esta página, que el mapa del campo no "
                         "incluye");
       }
     }
-    value_pages.erase(lv.column);
+    value_pages.erase(lv.column_number);
     if (lv.free == 0) continue;
     try {
-      MapContents m = readMap(src, fmt, lv.free);
+      UsageMapContents m = readUsageMapContents(src, fmt, lv.free);
       for (uint32_t s : m.storage) ctx.use(s, "el mapa del campo " + name + " de la " + where);
       for (uint32_t pg : m.pages) {
         if (!listed.count(pg)) {

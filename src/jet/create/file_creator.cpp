@@ -5,16 +5,17 @@
 #include <optional>
 #include <stdexcept>
 
-#include "create/creator_util.h"
 #include "format/catalog.h"
 #include "format/header.h"
+#include "format/long_value.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
-#include "format/usage_map_writer.h"
+#include "format/usage_map.h"
 #include "index/index_builder.h"
 #include "index/index_key.h"
 #include "jet/creator.h"
 #include "jet/error.h"
+#include "relationships.h"
 
 namespace jet {
 
@@ -22,12 +23,10 @@ namespace {
 
 // Catalog identities (MSysObjects Id / ParentId).
 constexpr int32_t kRootContainer = 0x0F000000;
-constexpr int32_t kTablesContainer = 0x0F000001;
 constexpr int32_t kDatabasesContainer = 0x0F000002;
 constexpr int32_t kRelationshipsContainer = 0x0F000003;
 constexpr int32_t kDatabaseObject = 0x10000000;
 constexpr uint32_t kFirstSyntheticId = 0x80000000u;
-constexpr int16_t kTypeTable = 1;
 constexpr int16_t kTypeDatabase = 2;
 constexpr int16_t kTypeContainer = 3;
 constexpr int16_t kTypeRelationship = 8;
@@ -39,14 +38,7 @@ const std::string kSidCreator("\x02\x04", 2);
 const std::string kSidAdmin("\x03\x01", 2);
 const std::string kSidAdmins("\x02\x01", 2);
 
-// MSysRelationships grbit.
-constexpr uint32_t kRelNoIntegrity = 0x00000002;
-constexpr uint32_t kRelCascadeUpdates = 0x00000100;
-constexpr uint32_t kRelCascadeDeletes = 0x00001000;
-
-constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL"
 constexpr uint32_t kGlobalMapOwner = 1;
-constexpr uint16_t kMaxRowsPerPage = 255;
 constexpr size_t kSystemTables = 4;
 
 // Access can open files up to 2 GB (Jet 4) or 1 GB (Jet 3).
@@ -54,105 +46,11 @@ uint64_t maxFileSize(const Format& fmt) {
   return fmt.is_jet4() ? (uint64_t{2} << 30) : (uint64_t{1} << 30);
 }
 
-size_t maxLongValueRow(const Format& fmt) {
-  return fmt.is_jet4() ? 4076 : 2032;
-}
-
 [[noreturn]] void writeFailed(const std::string& path, const OsStatus& status) {
   if (status.failure == OsFailure::DiskFull) {
     throw JetError(Msg::kDiskFull, path);
   }
   throw JetError(Msg::kWriteFailed, path, std::to_string(status.code));
-}
-
-// A data page being filled: rows from the end of the page downwards, their
-// offsets in the slot table after the header.
-class DataPageBuilder {
- public:
-  DataPageBuilder(const Format& fmt, uint32_t owner) : fmt_(&fmt), owner_(owner) {}
-
-  bool open() const { return !page_.empty(); }
-  uint32_t number() const { return number_; }
-  uint16_t rows() const { return rows_; }
-
-  void start(uint32_t number) {
-    number_ = number;
-    page_.assign(fmt_->page_size, 0);
-    rows_ = 0;
-    end_ = fmt_->page_size;
-  }
-  size_t freeSpace() const { return end_ - (fmt_->data_slots + 2u * rows_); }
-  bool fits(size_t length) const {
-    return open() && rows_ < kMaxRowsPerPage && freeSpace() >= length + 2;
-  }
-  uint8_t add(const uint8_t* row, size_t length) {
-    end_ -= length;
-    if (length > 0) std::memcpy(page_.data() + end_, row, length);
-    putU16(page_.data() + fmt_->data_slots + 2u * rows_, static_cast<uint16_t>(end_));
-    return static_cast<uint8_t>(rows_++);
-  }
-  // The finished page's bytes; the builder is closed afterwards.
-  std::vector<uint8_t> finish() {
-    page_[0] = kDataPage;
-    page_[1] = 0x01;
-    putU16(page_.data() + 2, static_cast<uint16_t>(freeSpace()));
-    putU32(page_.data() + 4, owner_);
-    putU16(page_.data() + fmt_->data_row_count, rows_);
-    std::vector<uint8_t> out;
-    out.swap(page_);
-    return out;
-  }
-
- private:
-  const Format* fmt_;
-  uint32_t owner_;
-  uint32_t number_ = 0;
-  std::vector<uint8_t> page_;
-  uint16_t rows_ = 0;
-  size_t end_ = 0;
-};
-
-// Page 0: the engine's signature, the version and the masked block with the
-// code page, the (absent) encryption key and password, the sort order and
-// the creation date; then the per-user commit bytes of a closed file.
-std::vector<uint8_t> headerPage(const Format& fmt, double creation_date) {
-  std::vector<uint8_t> p(fmt.page_size, 0);
-  const bool jet4 = fmt.is_jet4();
-  static const uint8_t kSignature[] = {0x00, 0x01, 0x00, 0x00};
-  std::memcpy(p.data(), kSignature, 4);
-  std::memcpy(p.data() + 4, "Standard Jet DB", 15);
-  p[0x14] = jet4 ? 1 : 0;
-  // Constant fields of every file Jet writes; 0x20-0x2F name the TDEF pages
-  // of the four system tables.
-  p[0x19] = 0x01;
-  p[0x1C] = 0x01;
-  p[0x1D] = 0x01;
-  for (uint32_t i = 0; i < 4; ++i) putU32(p.data() + 0x20 + 4 * i, 2 + i);
-  putU16(p.data() + 0x3C, 1252);  // code page
-  // 0x3E: encryption key 0 (pages in clear).
-  if (jet4) {
-    // Password area: no password, so just the mask made of the creation day.
-    const uint32_t day = static_cast<uint32_t>(static_cast<int32_t>(std::floor(creation_date)));
-    for (size_t i = 0; i < 40; i += 4) putU32(p.data() + 0x42 + i, day);
-    putU16(p.data() + 0x6E, kGeneralSortLcid);  // sort order 1033, version 0
-    putDouble(p.data() + 0x72, creation_date);
-  } else {
-    p[0x38] = 0x01;
-    putU16(p.data() + 0x3A, kGeneralSortLcid);
-    p[0x56] = 0x1E;
-    p[0x57] = 0x25;
-  }
-  unmaskHeader(p, fmt.version);  // masking and unmasking are the same XOR
-  if (jet4) {
-    putU32(p.data() + 0x98, 0x0654);
-    std::memcpy(p.data() + 0x9C, "4.0", 3);
-  }
-  // Commit bytes of a closed file: a counter, then 00 01 per user slot.
-  const size_t commit = fmt.page_size - 512;
-  p[commit] = 0x01;
-  p[commit + 1] = 0x01;
-  for (size_t i = commit + 3; i < fmt.page_size; i += 2) p[i] = 0x01;
-  return p;
 }
 
 }  // namespace
@@ -241,31 +139,14 @@ struct DatabaseCreator::Table : LongValueStore {
 
   uint32_t page() const { return def->page; }
 
-  // Long values: one row when it fits a page, else a chain of rows each
-  // starting with the pointer to the next; the chain is placed last part
-  // first so that every pointer is known when its row is written.
   LongValueRef store(const Column& column, const std::vector<uint8_t>& bytes) override {
     LongValueColumn* lv = nullptr;
     for (LongValueColumn& c : long_values) {
       if (c.number == column.number) lv = &c;
     }
     if (!lv) throw std::logic_error("long value for a column without long-value pages");
-    const size_t max_row = maxLongValueRow(fmt);
-    if (bytes.size() <= max_row) return {place(*lv, bytes.data(), bytes.size()), true};
-    const size_t chunk = max_row - 4;
-    const size_t parts = (bytes.size() + chunk - 1) / chunk;
-    uint32_t next = 0;
-    std::vector<uint8_t> row;
-    for (size_t k = parts; k-- > 0;) {
-      const size_t from = k * chunk;
-      const size_t n = std::min(chunk, bytes.size() - from);
-      row.assign(4, 0);
-      putU32(row.data(), next);
-      row.insert(row.end(), bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                 bytes.begin() + static_cast<std::ptrdiff_t>(from + n));
-      next = place(*lv, row.data(), row.size());
-    }
-    return {next, false};
+    return layOutLongValue(fmt, bytes,
+                           [&](const uint8_t* row, size_t size) { return place(*lv, row, size); });
   }
 
   uint32_t place(LongValueColumn& lv, const uint8_t* bytes, size_t size) {
@@ -318,7 +199,7 @@ size_t DatabaseCreator::createTable(const TableDesign& design, bool system) {
   for (size_t i = 0; i < t->def->columns.size(); ++i) {
     const Column& c = t->def->columns[i];
     if (c.isLongValue())
-      t->long_values.push_back({c.number, DataPageBuilder(*fmt_, kLvalOwner), {}});
+      t->long_values.push_back({c.number, DataPageBuilder(*fmt_, kLongValueOwner), {}});
     if (c.isAutonumber() && c.type() == ColumnType::Long) t->autonumber_column = i;
   }
   t->packer =
@@ -361,7 +242,7 @@ void DatabaseCreator::addRelationship(const RelationshipDesign& design) {
   Table& f = *tables_[rel.foreign];
   if (design.primary_columns.empty() ||
       design.primary_columns.size() != design.foreign_columns.size() ||
-      design.primary_columns.size() > 10) {
+      design.primary_columns.size() > kIndexColumnSlots) {
     throw JetError(Msg::kRelationNoColumns, design.name);
   }
   if (p.rows > 0 || f.rows > 0 || p.complete || f.complete) {
@@ -477,7 +358,8 @@ void DatabaseCreator::buildIndexes(Table& t) {
     IndexBuildOptions options;
     options.owner = t.page();
     options.unique = (real.flags & RealIndex::kUnique) != 0;
-    for (const IndexColumn& c : real.columns) options.null_key.push_back(c.ascending ? 0x00 : 0xFF);
+    for (const IndexColumn& c : real.columns)
+      options.null_key.push_back(c.ascending ? kNullAsc : kNullDesc);
     try {
       t.built.push_back(buildIndex(*fmt_, t.entries[r], options, sink));
     } catch (const DuplicateKeyError&) {
@@ -519,7 +401,7 @@ void DatabaseCreator::checkRelationships() {
     IndexEntryBuffer& refs = f.entries[rel.foreign_real];
     std::vector<uint8_t> null_key;
     for (const IndexColumn& c : f.def->real_indexes[rel.foreign_real].columns) {
-      null_key.push_back(c.ascending ? 0x00 : 0xFF);
+      null_key.push_back(c.ascending ? kNullAsc : kNullDesc);
     }
     std::vector<uint8_t> key, ref;
     RowId row;
@@ -600,19 +482,20 @@ void DatabaseCreator::writeObjectRows() {
     row[7] = Value::integer(static_cast<int32_t>(flags));
     insertAt(kObjectsTable, row);
   };
-  object(kTablesContainer, kRootContainer, "Tables", kTypeContainer, kSystemObject, kSidEngine);
+  object(CatalogEntry::kTablesContainer, kRootContainer, "Tables", kTypeContainer, kSystemObject,
+         kSidEngine);
   object(kDatabasesContainer, kRootContainer, "Databases", kTypeContainer, kSystemObject,
          kSidEngine);
   object(kRelationshipsContainer, kRootContainer, "Relationships", kTypeContainer, kSystemObject,
          kSidEngine);
   object(kDatabaseObject, kDatabasesContainer, "MSysDb", kTypeDatabase, kSystemObject, kSidAdmin);
   for (size_t i = 0; i < kSystemTables; ++i) {
-    object(static_cast<int32_t>(tables_[i]->page()), kTablesContainer, tables_[i]->def->name,
-           kTypeTable, kSystemObject, kSidEngine);
+    object(static_cast<int32_t>(tables_[i]->page()), CatalogEntry::kTablesContainer,
+           tables_[i]->def->name, CatalogEntry::kLocalTable, kSystemObject, kSidEngine);
   }
   for (size_t i = kSystemTables; i < tables_.size(); ++i) {
-    object(static_cast<int32_t>(tables_[i]->page()), kTablesContainer, tables_[i]->def->name,
-           kTypeTable, 0, kSidAdmin);
+    object(static_cast<int32_t>(tables_[i]->page()), CatalogEntry::kTablesContainer,
+           tables_[i]->def->name, CatalogEntry::kLocalTable, 0, kSidAdmin);
   }
   for (size_t k = 0; k < relationships_.size(); ++k) {
     object(relationshipId(k), kRelationshipsContainer, relationships_[k].design.name,
@@ -631,8 +514,8 @@ void DatabaseCreator::writePermissionRows() {
   ace(3, kSidAdmin, 393216, false);
   ace(4, kSidAdmin, 393216, false);
   ace(5, kSidAdmin, 917504, false);
-  ace(kTablesContainer, kSidCreator, 983294, true);
-  ace(kTablesContainer, kSidAdmin, 393217, false);
+  ace(CatalogEntry::kTablesContainer, kSidCreator, 983294, true);
+  ace(CatalogEntry::kTablesContainer, kSidAdmin, 393217, false);
   ace(kRelationshipsContainer, kSidCreator, 983294, true);
   ace(kRelationshipsContainer, kSidAdmin, 393217, false);
   ace(kDatabasesContainer, kSidAdmin, 393216, false);
@@ -641,7 +524,7 @@ void DatabaseCreator::writePermissionRows() {
   ace(4, kSidAdmins, 20, false);
   ace(5, kSidAdmins, 20, false);
   ace(2, kSidAdmins, 20, false);
-  ace(kTablesContainer, kSidAdmins, 1048319, true);
+  ace(CatalogEntry::kTablesContainer, kSidAdmins, 1048319, true);
   ace(kRelationshipsContainer, kSidAdmins, 1048575, true);
   // What the containers pass on to the objects made in them.
   for (size_t i = kSystemTables; i < tables_.size(); ++i) {
@@ -660,9 +543,9 @@ void DatabaseCreator::writeRelationshipRows() {
   for (const Relationship& rel : relationships_) {
     const RelationshipDesign& s = rel.design;
     uint32_t grbit = 0;
-    if (!s.enforce_integrity) grbit |= kRelNoIntegrity;
-    if (s.cascade_updates) grbit |= kRelCascadeUpdates;
-    if (s.cascade_deletes) grbit |= kRelCascadeDeletes;
+    if (!s.enforce_integrity) grbit |= jet::Relationship::kNotEnforced;
+    if (s.cascade_updates) grbit |= jet::Relationship::kCascadeUpdates;
+    if (s.cascade_deletes) grbit |= jet::Relationship::kCascadeDeletes;
     const TableDef& fd = *tables_[rel.foreign]->def;
     const TableDef& pd = *tables_[rel.primary]->def;
     for (size_t k = 0; k < s.primary_columns.size(); ++k) {
@@ -731,7 +614,7 @@ void DatabaseCreator::writeMapsAndDefinitions() {
 // too large for an inline row gets a reference row and map pages.
 void DatabaseCreator::writeGlobalMapAndHeader() {
   const size_t row1 = usageMapRowSize(*fmt_);
-  const size_t room = fmt_->page_size - fmt_->data_slots - 4 - row1;
+  const size_t room = fmt_->page_size - slotOffset(*fmt_, 2) - row1;
   std::vector<uint8_t> row0 = inlineGlobalMap(*fmt_, file_->count(), room);
   if (row0.empty()) {
     size_t needed = globalMapPagesNeeded(*fmt_, file_->count());
@@ -745,12 +628,12 @@ void DatabaseCreator::writeGlobalMapAndHeader() {
     row0 = std::move(img.row);
   }
   DataPageBuilder page1(*fmt_, kGlobalMapOwner);
-  page1.start(1);
+  page1.start(kGlobalMapPage);
   page1.add(row0.data(), row0.size());
   const std::vector<uint8_t> zeros(row1, 0);
   page1.add(zeros.data(), zeros.size());
-  file_->write(1, page1.finish());
-  file_->write(0, headerPage(*fmt_, options_.creation_date));
+  file_->write(kGlobalMapPage, page1.finish());
+  file_->write(0, encodeHeaderPage(*fmt_, options_.creation_date));
 }
 
 void DatabaseCreator::finish() {

@@ -1,11 +1,7 @@
 #include "create/table_creator.h"
 
-#include <algorithm>
-#include <cstring>
 #include <optional>
-#include <stdexcept>
 
-#include "create/creator_util.h"
 #include "format/row_packer.h"
 #include "format/text_codec.h"
 #include "jet/error.h"
@@ -14,20 +10,13 @@ namespace jet {
 
 namespace {
 
-constexpr uint32_t kJet4Magic = 1625;      // 0x0659, in the header, columns, logical indexes
-constexpr uint32_t kJet4RealMagic = 1923;  // 0x0783, at the start of real index entries
 constexpr uint8_t kUserTable = 0x4E;
 constexpr uint8_t kSystemTable = 0x53;
 constexpr uint8_t kUpdatableFlag = 0x02;
 constexpr uint8_t kSystemColumnFlag = 0x10;
 constexpr uint8_t kIndexAlwaysJet4 = 0x80;
-constexpr uint8_t kNotForeignKeyCascade = 0x04;  // what Access stores in the cascade bytes
-constexpr uint16_t kGeneralSort = 1033;
-constexpr uint16_t kWindows1252 = 1252;
 constexpr size_t kMaxColumns = 255;
 constexpr size_t kMaxIndexes = 32;
-constexpr size_t kMaxIndexColumns = 10;
-constexpr size_t kPageHeader = 8;
 
 [[noreturn]] void bad(const std::string& table, const std::string& why) {
   throw JetError(Msg::kCannotCreateTable, table, why);
@@ -35,16 +24,6 @@ constexpr size_t kPageHeader = 8;
 
 bool isText(ColumnType t) {
   return t == ColumnType::Text || t == ColumnType::Memo;
-}
-
-void appendName(ByteBuilder& b, const Format& fmt, const std::string& name) {
-  const std::vector<uint8_t> bytes = encodeText(fmt, name, false);
-  if (fmt.name_length_size == 1) {
-    b.u8(static_cast<uint8_t>(bytes.size()));
-  } else {
-    b.u16(static_cast<uint16_t>(bytes.size()));
-  }
-  b.append(bytes);
 }
 
 // Names of 1 to 64 characters that the file's text encoding can store.
@@ -86,7 +65,7 @@ Column describeColumn(const Format& fmt, const std::string& table, const ColumnD
   c.type_code = static_cast<uint8_t>(cs.type);
   c.number = static_cast<uint16_t>(number);
   c.flags = kUpdatableFlag | cs.extra_flags | (system ? kSystemColumnFlag : 0);
-  c.sort_lcid = kGeneralSort;
+  c.sort_lcid = kGeneralSortLcid;
   if (!fmt.is_jet4()) c.code_page = kWindows1252;
   switch (cs.type) {
     case ColumnType::Boolean:
@@ -201,7 +180,7 @@ void layoutIndexes(const Format& fmt, const TableDesign& design, bool system, Ta
     if (namedEarlier(design.indexes, i)) {
       bad(design.name, "el índice '" + is.name + "' está repetido");
     }
-    if (is.columns.empty() || is.columns.size() > kMaxIndexColumns) {
+    if (is.columns.empty() || is.columns.size() > kIndexColumnSlots) {
       bad(design.name, "el índice '" + is.name + "' no tiene entre 1 y 10 columnas");
     }
     def.real_indexes.push_back(realIndexFor(fmt, def, is, system));
@@ -276,196 +255,6 @@ uint32_t addForeignKeyIndex(TableDef& def, const std::vector<uint16_t>& columns,
   }
   def.logical_indexes.push_back(std::move(l));
   return def.logical_indexes.back().number;
-}
-
-namespace {
-
-// The first page's header (the caller's split fills in free space and next
-// page), then the table's counts and map pointers and one entry per real
-// index.
-void appendTableHeader(ByteBuilder& b, const Format& fmt, const TableDef& def,
-                       const TableExtras& extras) {
-  const bool jet4 = fmt.is_jet4();
-  b.u8(0x02);
-  b.u8(0x01);
-  if (jet4) {
-    b.u16(0);
-  } else {
-    b.u8('V');
-    b.u8('C');
-  }
-  b.u32(0);
-  b.u32(0);  // definition length, set at the end
-  if (jet4) {
-    b.u32(kJet4Magic);
-    b.u32(def.row_count);
-    b.u32(def.autonumber);
-    b.u8(1);  // Access sets it; autonumbering depends on it
-    b.zeros(15);
-  } else {
-    b.u32(def.row_count);
-    b.u32(def.autonumber);
-  }
-  b.u8(def.table_type);
-  b.u16(def.max_cols);
-  b.u16(def.var_slots);
-  b.u16(static_cast<uint16_t>(def.columns.size()));
-  b.u32(static_cast<uint32_t>(def.logical_indexes.size()));
-  b.u32(static_cast<uint32_t>(def.real_indexes.size()));
-  b.u32(def.used_map);
-  b.u32(def.free_map);
-  for (size_t i = 0; i < def.real_indexes.size(); ++i) {
-    b.u32(0);
-    b.u32(i < extras.distinct_keys.size() ? extras.distinct_keys[i] : 0);
-    if (jet4) b.u32(0);
-  }
-}
-
-// The column entries, then their names.
-void appendColumns(ByteBuilder& b, const Format& fmt, const TableDef& def,
-                   const TableExtras& extras) {
-  const bool jet4 = fmt.is_jet4();
-  for (const Column& c : def.columns) {
-    b.u8(c.type_code);
-    if (jet4) b.u32(kJet4Magic);
-    b.u16(c.number);
-    b.u16(c.var_index);
-    if (jet4) {
-      // Access repeats the number, plus one in user tables, 0 in its own.
-      b.u16(extras.system ? 0 : static_cast<uint16_t>(c.number + 1));
-      if (c.type() == ColumnType::Numeric) {
-        b.u8(c.precision);
-        b.u8(c.scale);
-        b.u16(0);
-      } else {
-        b.u16(c.sort_lcid);
-        b.u8(0);
-        b.u8(0);  // sort order version: "General" of Access 2000-2007
-      }
-      b.u8(c.flags);
-      b.u8(c.extra_flags);
-      b.u32(0);
-    } else {
-      b.u16(c.number);
-      b.u16(1);
-      b.u16(c.sort_lcid);
-      b.u16(c.code_page);
-      b.u8(c.flags);
-    }
-    b.u16(c.isFixed() ? c.fixed_offset : 0);
-    b.u16(c.length);
-  }
-  for (const Column& c : def.columns) appendName(b, fmt, c.name);
-}
-
-// Each real index: its ten column slots, map, root page and flags.
-void appendRealIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
-  const bool jet4 = fmt.is_jet4();
-  for (const RealIndex& r : def.real_indexes) {
-    if (jet4) b.u32(kJet4RealMagic);
-    for (size_t k = 0; k < 10; ++k) {
-      if (k < r.columns.size()) {
-        b.u16(r.columns[k].column_number);
-        b.u8(r.columns[k].ascending ? 1 : 0);
-      } else {
-        b.u16(0xFFFF);
-        b.u8(0);
-      }
-    }
-    b.u32(r.used_map);
-    b.u32(r.root_page);
-    if (jet4) b.u32(0);
-    b.u8(r.flags);
-    if (jet4) b.zeros(5);
-  }
-}
-
-// The logical index entries sorted by name, as Access stores them, then
-// their names.
-void appendLogicalIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
-  const bool jet4 = fmt.is_jet4();
-  std::vector<const LogicalIndex*> logical;
-  for (const LogicalIndex& l : def.logical_indexes) logical.push_back(&l);
-  std::stable_sort(logical.begin(), logical.end(),
-                   [](const LogicalIndex* a, const LogicalIndex* b) {
-                     return foldCase(a->name) < foldCase(b->name);
-                   });
-  for (const LogicalIndex* l : logical) {
-    if (jet4) b.u32(kJet4Magic);
-    b.u32(l->number);
-    b.u32(l->real_index);
-    const bool fk = l->kind == LogicalIndex::Kind::ForeignKey;
-    b.u8(fk ? l->fk_role : 0);
-    b.u32(fk ? static_cast<uint32_t>(l->related_index) : 0xFFFFFFFFu);
-    b.u32(fk ? l->related_table_page : 0);
-    b.u8(fk ? (l->cascade_updates ? 1 : 0) : kNotForeignKeyCascade);
-    b.u8(fk ? l->cascade_deletes : kNotForeignKeyCascade);
-    b.u8(static_cast<uint8_t>(l->kind));
-    if (jet4) b.u32(0);
-  }
-  for (const LogicalIndex* l : logical) appendName(b, fmt, l->name);
-}
-
-}  // namespace
-
-std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
-                                           const TableExtras& extras) {
-  ByteBuilder b;
-  appendTableHeader(b, fmt, def, extras);
-  appendColumns(b, fmt, def, extras);
-  appendRealIndexes(b, fmt, def);
-  appendLogicalIndexes(b, fmt, def);
-  for (const TableExtras::LongValueMaps& m : extras.long_value_maps) {
-    b.u16(m.column_number);
-    b.u32(m.owned);
-    b.u32(m.free);
-  }
-  b.u16(0xFFFF);
-  putU32(b.bytes().data() + 8, static_cast<uint32_t>(b.size()));
-  return std::move(b.bytes());
-}
-
-size_t tableDefinitionPages(const Format& fmt, size_t definition_size) {
-  if (definition_size <= fmt.page_size) return 1;
-  const size_t per_page = fmt.page_size - kPageHeader;
-  return 1 + (definition_size - fmt.page_size + per_page - 1) / per_page;
-}
-
-std::vector<std::vector<uint8_t>> splitTableDefinition(const Format& fmt,
-                                                       const std::vector<uint8_t>& definition,
-                                                       const std::vector<uint32_t>& pages) {
-  if (pages.size() != tableDefinitionPages(fmt, definition.size())) {
-    throw std::invalid_argument("table definition pages miscounted");
-  }
-  std::vector<std::vector<uint8_t>> out;
-  size_t at = 0;
-  for (size_t p = 0; p < pages.size(); ++p) {
-    std::vector<uint8_t> page(fmt.page_size, 0);
-    size_t used;
-    if (p == 0) {
-      used = std::min(definition.size(), fmt.page_size);
-      std::memcpy(page.data(), definition.data(), used);
-      at = used;
-    } else {
-      const size_t n = std::min(definition.size() - at, fmt.page_size - kPageHeader);
-      std::memcpy(page.data() + kPageHeader, definition.data() + at, n);
-      at += n;
-      used = kPageHeader + n;
-    }
-    page[0] = 0x02;
-    page[1] = 0x01;
-    if (fmt.is_jet4()) {
-      const size_t free =
-          fmt.page_size > used + kPageHeader ? fmt.page_size - used - kPageHeader : 0;
-      putU16(page.data() + 2, static_cast<uint16_t>(free));
-    } else {
-      page[2] = 'V';
-      page[3] = 'C';
-    }
-    putU32(page.data() + 4, p + 1 < pages.size() ? pages[p + 1] : 0);
-    out.push_back(std::move(page));
-  }
-  return out;
 }
 
 namespace {

@@ -1,12 +1,11 @@
 // The definition side of a new table: from a description of its columns and
 // indexes to the columns and indexes a TDEF stores (numbers, fixed offsets,
-// variable slots, flags), and from those to the TDEF's bytes.
+// variable slots, flags); format/table_def encodes them.
 //
 // Columns are numbered in the order given. Fixed-size columns get offsets in
 // that order; variable ones get slots in that order, memo and OLE columns
 // last (so that the short values come first in a row). Every index is one
-// real index and one logical index of the same number; the logical entries
-// are stored sorted by name, as Access stores them. Relationships add
+// real index and one logical index of the same number. Relationships add
 // foreign-key logical indexes that share the real index on their columns.
 #pragma once
 
@@ -14,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "jet/column.h"
 #include "format/format.h"
 #include "format/table_def.h"
+#include "jet/column.h"
 
 namespace jet {
 
@@ -51,18 +50,6 @@ struct TableDesign {
   std::vector<IndexDesign> indexes;
 };
 
-// Raw definition facts the reader's TableDef does not keep.
-struct TableExtras {
-  bool system = false;
-  std::vector<uint32_t> distinct_keys;  // per real index
-  struct LongValueMaps {
-    uint16_t column_number = 0;
-    uint32_t owned = 0;  // row pointers of the column's usage maps
-    uint32_t free = 0;
-  };
-  std::vector<LongValueMaps> long_value_maps;  // in column number order
-};
-
 // The columns and indexes of `design` as a TDEF stores them (no pages yet).
 // `system` marks the engine's own tables (type 'S', their column flags,
 // their variable slots in column order). Throws JetError 3343 when a name
@@ -80,20 +67,6 @@ uint32_t addForeignKeyIndex(TableDef& def, const std::vector<uint16_t>& columns,
                             bool referenced_side, const std::string& name,
                             uint32_t related_table_page, bool cascade_updates,
                             bool cascade_deletes);
-
-// The TDEF bytes as one buffer: the first page's 8-byte header included
-// (next page 0), the definition length at offset 8, ending with FF FF.
-std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
-                                           const TableExtras& extras);
-
-// Splits an encoded definition over `pages` (first the table's own page,
-// then continuations): each page gets its header (type, free space or "VC",
-// next page) and its share of the bytes. `pages` must hold
-// tableDefinitionPages() numbers.
-size_t tableDefinitionPages(const Format& fmt, size_t definition_size);
-std::vector<std::vector<uint8_t>> splitTableDefinition(const Format& fmt,
-                                                       const std::vector<uint8_t>& definition,
-                                                       const std::vector<uint32_t>& pages);
 
 // The engine's own tables as Jet creates them in a new file: MSysObjects,
 // MSysACEs, MSysQueries, MSysRelationships, in that order (TDEF pages 2-5).

@@ -1,6 +1,7 @@
-// Little-endian reads from a bounds-checked byte view. Every structure in the
-// file is reached through a view, so a damaged offset becomes an error, never
-// a read outside the page.
+// The file's little-endian numbers: reads from a bounds-checked byte view,
+// and stores into buffers being written. Every structure in the file is read
+// through a view, so a damaged offset becomes an error, never a read outside
+// the page.
 #pragma once
 
 #include <bit>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 namespace jet {
 
@@ -30,7 +32,8 @@ class ByteView {
   bool empty() const { return size_ == 0; }
 
   void need(size_t offset, size_t count) const {
-    if (offset > size_ || count > size_ - offset) throw OutOfRange("lectura fuera de la estructura");
+    if (offset > size_ || count > size_ - offset)
+      throw OutOfRange("lectura fuera de la estructura");
   }
   uint8_t u8(size_t off) const {
     need(off, 1);
@@ -72,5 +75,47 @@ class ByteView {
 
 // The reads above copy bytes as they lie; the file is little-endian.
 static_assert(std::endian::native == std::endian::little, "little-endian host required");
+
+// Unchecked reads and stores, for buffers whose bounds the caller has checked.
+inline uint16_t getU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline void putU16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void putU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void putU64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void putDouble(uint8_t* p, double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, 8);
+  putU64(p, bits);
+}
+
+// A byte buffer written front to back, little-endian.
+class ByteBuilder {
+ public:
+  std::vector<uint8_t>& bytes() { return b_; }
+  const std::vector<uint8_t>& bytes() const { return b_; }
+  size_t size() const { return b_.size(); }
+
+  void u8(uint8_t v) { b_.push_back(v); }
+  void u16(uint16_t v) { putU16(grow(2), v); }
+  void u32(uint32_t v) { putU32(grow(4), v); }
+  void zeros(size_t n) { b_.insert(b_.end(), n, 0); }
+  void append(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
+  void append(const std::vector<uint8_t>& v) { b_.insert(b_.end(), v.begin(), v.end()); }
+
+ private:
+  uint8_t* grow(size_t n) {
+    b_.resize(b_.size() + n);
+    return b_.data() + b_.size() - n;
+  }
+  std::vector<uint8_t> b_;
+};
 
 }  // namespace jet

@@ -12,7 +12,7 @@ namespace jet {
 
 struct CatalogEntry {
   static constexpr int16_t kLocalTable = 1;
-  static constexpr uint32_t kTablesContainer = 0x0F000001;
+  static constexpr int32_t kTablesContainer = 0x0F000001;
   static constexpr uint32_t kSystemFlags = 0x80000002;
 
   std::string name;
@@ -24,8 +24,7 @@ struct CatalogEntry {
 
   uint32_t tdefPage() const { return static_cast<uint32_t>(id) & 0x00FFFFFF; }
   bool isUserTable() const {
-    return type == kLocalTable && (flags & kSystemFlags) == 0 &&
-           static_cast<uint32_t>(parent_id) == kTablesContainer;
+    return type == kLocalTable && (flags & kSystemFlags) == 0 && parent_id == kTablesContainer;
   }
 };
 

@@ -9,6 +9,18 @@ namespace jet {
 
 enum class Version { Jet3, Jet4 };
 
+// Byte 1 of every data, table definition, index and usage map page.
+inline constexpr uint8_t kPageMark = 0x01;
+
+// The code page of Jet 3 text (in the header and each text column), and the
+// "General" sort order (the header's and each text column's locale id): the
+// only ones the engine reads and writes.
+inline constexpr uint16_t kWindows1252 = 1252;
+inline constexpr uint16_t kGeneralSortLcid = 1033;
+
+// The largest page size (Jet 4's), for buffers sized at compile time.
+inline constexpr size_t kMaxPageSize = 4096;
+
 struct Format {
   Version version;
   size_t page_size;
@@ -38,9 +50,9 @@ struct Format {
   size_t col_var_index;
   size_t col_sort_lcid;
   size_t col_sort_version;  // Jet 4 only
-  size_t col_code_page;  // Jet 3 only
-  size_t col_precision;  // Jet 4 only
-  size_t col_scale;      // Jet 4 only
+  size_t col_code_page;     // Jet 3 only
+  size_t col_precision;     // Jet 4 only
+  size_t col_scale;         // Jet 4 only
   size_t col_flags;
   size_t col_extra_flags;  // Jet 4 only
   size_t col_fixed_offset;

@@ -1,5 +1,6 @@
 #include "format/header.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "format/bytes.h"
@@ -23,7 +24,20 @@ constexpr uint8_t kMask[128] = {
 
 constexpr size_t kMaskStart = 0x18;
 
-size_t maskLength(Version v) { return v == Version::Jet3 ? 126 : 128; }
+// Where page 0 keeps what the engine reads and writes.
+constexpr uint8_t kSignature[4] = {0x00, 0x01, 0x00, 0x00};
+constexpr size_t kEngineName = 4;
+constexpr size_t kVersion = 0x14;
+constexpr size_t kCodePage = 0x3C;       // masked
+constexpr size_t kEncryptionKey = 0x3E;  // masked
+constexpr size_t kJet3SortOrder = 0x3A;  // masked
+constexpr size_t kJet4SortOrder = 0x6E;  // masked
+constexpr size_t kCreationDate = 0x72;   // masked, Jet 4
+const char kJetEngine[] = "Standard Jet DB";
+
+size_t maskLength(Version v) {
+  return v == Version::Jet3 ? 126 : 128;
+}
 
 }  // namespace
 
@@ -36,19 +50,18 @@ Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
                    const std::string& path) {
   if (file_size == 0) throwBadFormat(path, "el archivo está vacío");
   if (prefix.size() < 0x20) throwBadFormat(path, "el archivo está truncado");
-  static const uint8_t kMagic[4] = {0x00, 0x01, 0x00, 0x00};
-  std::string engine(reinterpret_cast<const char*>(prefix.data() + 4),
-                     strnlen(reinterpret_cast<const char*>(prefix.data() + 4), 16));
-  if (std::memcmp(prefix.data(), kMagic, 4) != 0) {
+  std::string engine(reinterpret_cast<const char*>(prefix.data() + kEngineName),
+                     strnlen(reinterpret_cast<const char*>(prefix.data() + kEngineName), 16));
+  if (std::memcmp(prefix.data(), kSignature, sizeof kSignature) != 0) {
     throwBadFormat(path, "no es un archivo de Access");
   }
   if (engine == "Standard ACE DB") {
     throwBadFormat(path, "formato no admitido (Access 2007 o posterior, .accdb)");
   }
-  if (engine != "Standard Jet DB") throwBadFormat(path, "no es un archivo de Access");
+  if (engine != kJetEngine) throwBadFormat(path, "no es un archivo de Access");
 
   Header h;
-  uint8_t version = prefix[0x14];
+  uint8_t version = prefix[kVersion];
   if (version == 0) {
     h.version = Version::Jet3;
   } else if (version == 1) {
@@ -67,17 +80,56 @@ Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
   std::vector<uint8_t> page0(prefix.begin(), prefix.begin() + static_cast<long>(f.page_size));
   unmaskHeader(page0, h.version);
   ByteView v(page0.data(), page0.size());
-  h.code_page = v.u16(0x3C);
-  h.encryption_key = v.u32(0x3E);
+  h.code_page = v.u16(kCodePage);
+  h.encryption_key = v.u32(kEncryptionKey);
   if (h.version == Version::Jet3) {
-    h.sort_lcid = v.u16(0x3A);
+    h.sort_lcid = v.u16(kJet3SortOrder);
   } else {
-    h.sort_lcid = v.u16(0x6E);
-    uint64_t bits = v.u64(0x72);
+    h.sort_lcid = v.u16(kJet4SortOrder);
+    uint64_t bits = v.u64(kCreationDate);
     std::memcpy(&h.creation_date, &bits, 8);
   }
   if (h.encryption_key != 0) throwBadFormat(path, "la base de datos está cifrada");
   return h;
+}
+
+std::vector<uint8_t> encodeHeaderPage(const Format& fmt, double creation_date) {
+  std::vector<uint8_t> p(fmt.page_size, 0);
+  const bool jet4 = fmt.is_jet4();
+  std::memcpy(p.data(), kSignature, sizeof kSignature);
+  std::memcpy(p.data() + kEngineName, kJetEngine, sizeof kJetEngine - 1);
+  p[kVersion] = jet4 ? 1 : 0;
+  // Constant fields of every file Jet writes; 0x20-0x2F name the TDEF pages
+  // of the four system tables.
+  p[0x19] = 0x01;
+  p[0x1C] = 0x01;
+  p[0x1D] = 0x01;
+  for (uint32_t i = 0; i < 4; ++i) putU32(p.data() + 0x20 + 4 * i, 2 + i);
+  putU16(p.data() + kCodePage, kWindows1252);
+  // The encryption key stays 0 (pages in clear).
+  if (jet4) {
+    // Password area: no password, so just the mask made of the creation day.
+    const uint32_t day = static_cast<uint32_t>(static_cast<int32_t>(std::floor(creation_date)));
+    for (size_t i = 0; i < 40; i += 4) putU32(p.data() + 0x42 + i, day);
+    putU16(p.data() + kJet4SortOrder, kGeneralSortLcid);  // sort order version 0
+    putDouble(p.data() + kCreationDate, creation_date);
+  } else {
+    p[0x38] = 0x01;
+    putU16(p.data() + kJet3SortOrder, kGeneralSortLcid);
+    p[0x56] = 0x1E;
+    p[0x57] = 0x25;
+  }
+  unmaskHeader(p, fmt.version);  // masking and unmasking are the same XOR
+  if (jet4) {
+    putU32(p.data() + 0x98, 0x0654);
+    std::memcpy(p.data() + 0x9C, "4.0", 3);
+  }
+  // Commit bytes of a closed file: a counter, then 00 01 per user slot.
+  const size_t commit = fmt.page_size - 512;
+  p[commit] = 0x01;
+  p[commit + 1] = 0x01;
+  for (size_t i = commit + 3; i < fmt.page_size; i += 2) p[i] = 0x01;
+  return p;
 }
 
 }  // namespace jet

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "format/catalog.h"
 #include "format/usage_map.h"
-#include "format/usage_map_edit.h"
 
 namespace jet {
 
@@ -27,8 +27,9 @@ bool take(PageSource& pages, const Format& fmt, uint32_t owner_map, uint32_t pag
 
 uint32_t allocatePage(PageSource& pages, const Format& fmt, uint32_t owner_map) {
   for (uint32_t page : readUsageMap(pages, fmt, kGlobalMapPointer, PagesBeyondFile::AreSkipped)) {
-    if (page < 3 || page >= pages.pageCount()) continue;  // header, global map, catalog
-    if (pages.page(page).u8(0) != 0) continue;            // free, yet still holding something
+    // Never the header, the global map or the catalog's definition.
+    if (page <= kCatalogTdefPage || page >= pages.pageCount()) continue;
+    if (pages.page(page).u8(0) != 0) continue;  // free, yet still holding something
     if (take(pages, fmt, owner_map, page)) return page;
   }
   const uint32_t page = pages.appendPage();

@@ -7,20 +7,14 @@
 #include <limits>
 #include <stdexcept>
 
-#include "create/creator_util.h"
-#include "jet/error.h"
+#include "format/bytes.h"
+#include "format/row_layout.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet {
 
 namespace {
-
-constexpr size_t kLongValueHeader = 12;
-constexpr size_t kMaxInlineLongValue = 64;
-constexpr size_t kMaxCompressedChars = 1024;
-constexpr uint8_t kLvInline = 0x80;
-constexpr uint8_t kLvSingle = 0x40;
-constexpr uint8_t kLvChain = 0x00;
 
 [[noreturn]] void typeMismatch() {
   throw JetError(Msg::kTypeMismatch);
@@ -30,30 +24,6 @@ constexpr uint8_t kLvChain = 0x00;
 }
 [[noreturn]] void tooSmall(const Column& c) {
   throw JetError(Msg::kFieldTooSmall, c.name);
-}
-
-// UTF-8 to UTF-16 code units; a malformed sequence is a type mismatch.
-std::vector<uint16_t> toUtf16(std::string_view s) {
-  std::vector<uint32_t> cps;
-  if (!decodeUtf8(s, cps)) typeMismatch();
-  std::vector<uint16_t> out;
-  out.reserve(cps.size());
-  for (uint32_t cp : cps) {
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<uint16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<uint16_t>(cp));
-    }
-  }
-  return out;
-}
-
-uint8_t cp1252Byte(uint16_t u) {
-  const int b = unicodeToCp1252(u);
-  if (b < 0) typeMismatch();
-  return static_cast<uint8_t>(b);
 }
 
 int64_t asInteger(const Value& v) {
@@ -152,37 +122,7 @@ std::vector<uint8_t> valueBytes(const Format& fmt, const Column& c, const Value&
   return b;
 }
 
-void putLowByte(std::vector<uint8_t>& out, size_t v) {
-  out.push_back(static_cast<uint8_t>(v));
-}
-
 }  // namespace
-
-std::vector<uint8_t> encodeText(const Format& fmt, std::string_view utf8, bool compress,
-                                size_t* chars) {
-  const std::vector<uint16_t> units = toUtf16(utf8);
-  if (chars) *chars = units.size();
-  std::vector<uint8_t> out;
-  if (!fmt.is_jet4()) {
-    out.reserve(units.size());
-    for (uint16_t u : units) out.push_back(cp1252Byte(u));
-    return out;
-  }
-  bool compressible = compress && units.size() > 2 && units.size() <= kMaxCompressedChars;
-  for (size_t i = 0; compressible && i < units.size(); ++i) {
-    if (units[i] == 0 || units[i] > 0xFF) compressible = false;
-  }
-  if (compressible) {
-    out.reserve(units.size() + 2);
-    out.push_back(0xFF);
-    out.push_back(0xFE);
-    for (uint16_t u : units) out.push_back(static_cast<uint8_t>(u));
-    return out;
-  }
-  out.resize(units.size() * 2);
-  for (size_t i = 0; i < units.size(); ++i) putU16(out.data() + 2 * i, units[i]);
-  return out;
-}
 
 RowPacker::RowPacker(const Format& fmt, std::vector<Column> columns, uint16_t max_cols,
                      uint16_t var_slots)
@@ -198,10 +138,6 @@ RowPacker::RowPacker(const Format& fmt, std::vector<Column> columns, uint16_t ma
       throw std::invalid_argument("variable column beyond the table's variable slots");
     }
   }
-}
-
-size_t RowPacker::maxRowSize() const {
-  return fmt_->is_jet4() ? 4060 : 2012;
 }
 
 void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
@@ -256,13 +192,8 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
 
   // Long values: empty ones take no bytes; short ones stay in the row while
   // it fits, the longest moving out first.
-  size_t base = (fmt_->is_jet4() ? 2 : 1) + fixed_size_ + (max_cols_ + 7) / 8;
-  if (var_slots_ > 0) {
-    const size_t count = fmt_->is_jet4() ? 2 : 1;
-    base += count * (var_slots_ + 2);
-    for (const auto& d : var_data) base += d.size();
-    base += 2;  // room for the Jet 3 jump bytes, a rough allowance
-  }
+  size_t base = rowOverhead(*fmt_, max_cols_, var_slots_) + fixed_size_;
+  for (const auto& d : var_data) base += d.size();
   for (Pending& p : longs) p.inline_value = !p.data.empty() && p.data.size() <= kMaxInlineLongValue;
   auto total = [&] {
     size_t t = base;
@@ -272,7 +203,7 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
     }
     return t;
   };
-  while (total() > maxRowSize()) {
+  while (total() > maxRowSize(*fmt_)) {
     Pending* largest = nullptr;
     for (Pending& p : longs) {
       if (p.inline_value && (!largest || p.data.size() > largest->data.size())) largest = &p;
@@ -285,97 +216,19 @@ void RowPacker::pack(const std::vector<Value>& values, LongValueStore* lv,
     std::vector<uint8_t>& field = var_data[c.var_index];
     if (p.data.empty()) continue;
     field.assign(kLongValueHeader, 0);
-    uint32_t kind = kLvInline;
+    LongValueRef ref;
     if (p.inline_value) {
       field.insert(field.end(), p.data.begin(), p.data.end());
     } else {
       if (!lv) throw JetError(Msg::kRecordTooLarge);
-      LongValueRef ref = lv->store(c, p.data);
-      kind = ref.single_row ? kLvSingle : kLvChain;
-      putU32(field.data() + 4, ref.pointer);
+      ref = lv->store(c, p.data);
     }
-    putU32(field.data(), static_cast<uint32_t>(p.data.size()) | (kind << 24));
+    putLongValueField(field.data(), p.data.size(), p.inline_value, ref);
   }
 
-  if (fmt_->is_jet4()) {
-    packJet4(var_data, present, fixed, out);
-  } else {
-    packJet3(var_data, present, fixed, out);
-  }
-  if (out.size() > maxRowSize()) {
+  encodeRow(*fmt_, max_cols_, fixed, var_data, present, out);
+  if (out.size() > maxRowSize(*fmt_)) {
     throw JetError(Msg::kRecordTooLarge);
-  }
-}
-
-void RowPacker::packJet4(const std::vector<std::vector<uint8_t>>& var_data,
-                         const std::vector<bool>& present, const std::vector<uint8_t>& fixed,
-                         std::vector<uint8_t>& out) const {
-  out.clear();
-  out.resize(2);
-  putU16(out.data(), max_cols_);
-  out.insert(out.end(), fixed.begin(), fixed.end());
-  if (var_slots_ > 0) {
-    std::vector<uint16_t> offsets(var_slots_ + 1u);
-    for (size_t i = 0; i < var_slots_; ++i) {
-      offsets[i] = static_cast<uint16_t>(out.size());
-      out.insert(out.end(), var_data[i].begin(), var_data[i].end());
-    }
-    offsets[var_slots_] = static_cast<uint16_t>(out.size());
-    for (size_t i = var_slots_ + 1u; i-- > 0;) {
-      out.push_back(static_cast<uint8_t>(offsets[i]));
-      out.push_back(static_cast<uint8_t>(offsets[i] >> 8));
-    }
-    out.push_back(static_cast<uint8_t>(var_slots_));
-    out.push_back(static_cast<uint8_t>(var_slots_ >> 8));
-  }
-  const size_t mask_at = out.size();
-  out.resize(mask_at + (max_cols_ + 7) / 8, 0);
-  for (size_t n = 0; n < present.size(); ++n) {
-    if (present[n]) out[mask_at + n / 8] |= static_cast<uint8_t>(1u << (n % 8));
-  }
-}
-
-void RowPacker::packJet3(const std::vector<std::vector<uint8_t>>& var_data,
-                         const std::vector<bool>& present, const std::vector<uint8_t>& fixed,
-                         std::vector<uint8_t>& out) const {
-  out.clear();
-  out.push_back(static_cast<uint8_t>(max_cols_));
-  out.insert(out.end(), fixed.begin(), fixed.end());
-  const size_t mask_size = (max_cols_ + 7) / 8;
-  if (var_slots_ > 0) {
-    std::vector<size_t> offsets(var_slots_ + 1u);
-    for (size_t i = 0; i < var_slots_; ++i) {
-      offsets[i] = out.size();
-      out.insert(out.end(), var_data[i].begin(), var_data[i].end());
-    }
-    const size_t eod = out.size();
-    offsets[var_slots_] = eod;
-    // One jump byte per 256-byte boundary the variable data crosses: the
-    // first offset at or past the boundary.
-    const size_t jumps = eod / 256;
-    std::vector<uint8_t> jump(jumps);
-    for (size_t k = 0; k < jumps; ++k) {
-      size_t i = 0;
-      while (offsets[i] < 256 * (k + 1)) ++i;
-      jump[k] = static_cast<uint8_t>(i);
-    }
-    size_t length = eod + (var_slots_ + 1u) + jumps + 1 + mask_size;
-    // Readers take the jump count from the row length; a row long enough to
-    // suggest one more gets a filler byte.
-    const bool filler = (length - 1) / 256 > jumps;
-    if (filler) ++length;
-    if ((length - 1) / 256 != jumps + (filler ? 1 : 0)) {
-      throw JetError(Msg::kRecordTooLarge);
-    }
-    for (size_t i = var_slots_ + 1u; i-- > 0;) putLowByte(out, offsets[i]);
-    if (filler) out.push_back(0xFF);
-    for (size_t k = jumps; k-- > 0;) out.push_back(jump[k]);
-    out.push_back(static_cast<uint8_t>(var_slots_));
-  }
-  const size_t mask_at = out.size();
-  out.resize(mask_at + mask_size, 0);
-  for (size_t n = 0; n < present.size(); ++n) {
-    if (present[n]) out[mask_at + n / 8] |= static_cast<uint8_t>(1u << (n % 8));
   }
 }
 

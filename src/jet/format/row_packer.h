@@ -1,15 +1,9 @@
 // Packing a row's values into the bytes a data page stores: the inverse of
-// RowLayout and ValueDecoder.
-//
-// Jet 4: column count (2) | fixed area | variable data | end of variable
-// data (2) | variable offsets, last first (2 each) | variable count (2) |
-// null mask. Jet 3 has 1-byte counts and offsets, with a jump byte per 256
-// bytes of row so that offsets past 255 can be told apart. Tables without
-// variable columns store just the count, the fixed area and the null mask.
-// The fixed area is always whole; a null fixed column leaves zeros. Booleans
-// live in the null mask only. Memo and OLE values up to 64 bytes stay in the
-// row while the row fits; longer ones go to long-value pages through a
-// LongValueStore.
+// ValueDecoder, each value turned into its bytes and laid out by encodeRow
+// (format/row_layout). The fixed area is always whole; a null fixed column
+// leaves zeros. Booleans live in the null mask only. Memo and OLE values up
+// to 64 bytes stay in the row while the row fits; longer ones go to
+// long-value pages through a LongValueStore.
 #pragma once
 
 #include <cstddef>
@@ -17,31 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "jet/column.h"
 #include "format/format.h"
+#include "format/long_value.h"
+#include "jet/column.h"
 #include "jet/value.h"
 
 namespace jet {
-
-// Where a long value went outside the row.
-struct LongValueRef {
-  uint32_t pointer = 0;    // row pointer of its first long-value row
-  bool single_row = true;  // false: a chain of rows
-};
-
-class LongValueStore {
- public:
-  virtual ~LongValueStore() = default;
-  virtual LongValueRef store(const Column& column, const std::vector<uint8_t>& data) = 0;
-};
-
-
-// Text as the file stores it: Jet 3 in Windows-1252 (JetError 13 for a
-// character the code page lacks); Jet 4 in UCS-2, or, when `compress` and
-// the text has 3 to 1024 characters all in U+0001..U+00FF, as FF FE followed
-// by one byte per character. `chars` receives the length in UTF-16 units.
-std::vector<uint8_t> encodeText(const Format& fmt, std::string_view utf8, bool compress,
-                                size_t* chars = nullptr);
 
 class RowPacker {
  public:
@@ -50,7 +25,6 @@ class RowPacker {
   RowPacker(const Format& fmt, std::vector<Column> columns, uint16_t max_cols, uint16_t var_slots);
 
   const std::vector<Column>& columns() const { return columns_; }
-  size_t maxRowSize() const;
 
   // Packs `values` (one per column, in `columns` order) into `out`. Throws
   // JetError: 13 for a value of the wrong kind, 6 for a number out of the
@@ -59,11 +33,6 @@ class RowPacker {
   void pack(const std::vector<Value>& values, LongValueStore* lv, std::vector<uint8_t>& out) const;
 
  private:
-  void packJet4(const std::vector<std::vector<uint8_t>>& var_data, const std::vector<bool>& present,
-                const std::vector<uint8_t>& fixed, std::vector<uint8_t>& out) const;
-  void packJet3(const std::vector<std::vector<uint8_t>>& var_data, const std::vector<bool>& present,
-                const std::vector<uint8_t>& fixed, std::vector<uint8_t>& out) const;
-
   const Format* fmt_;
   std::vector<Column> columns_;
   uint16_t max_cols_;

@@ -1,5 +1,9 @@
 #include "format/text_codec.h"
 
+#include <iterator>
+
+#include "jet/error.h"
+
 namespace jet {
 
 namespace {
@@ -42,6 +46,33 @@ class Ucs2Decoder {
   std::string& out_;
   uint16_t high_ = 0;
 };
+
+// The longest text stored compressed.
+constexpr size_t kMaxCompressedChars = 1024;
+
+// UTF-8 to UTF-16 code units; a malformed sequence is a type mismatch.
+std::vector<uint16_t> toUtf16(std::string_view s) {
+  std::vector<uint32_t> cps;
+  if (!decodeUtf8(s, cps)) throw JetError(Msg::kTypeMismatch);
+  std::vector<uint16_t> out;
+  out.reserve(cps.size());
+  for (uint32_t cp : cps) {
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<uint16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<uint16_t>(cp));
+    }
+  }
+  return out;
+}
+
+uint8_t cp1252Byte(uint16_t u) {
+  const int b = unicodeToCp1252(u);
+  if (b < 0) throw JetError(Msg::kTypeMismatch);
+  return static_cast<uint8_t>(b);
+}
 
 }  // namespace
 
@@ -125,7 +156,8 @@ std::string decodeUcs2(ByteView bytes) {
   out.reserve(bytes.size());
   Ucs2Decoder dec(out);
   const uint8_t* p = bytes.data();
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) dec.put(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)));
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    dec.put(static_cast<uint16_t>(p[i] | (p[i + 1] << 8)));
   dec.finish();
   return out;
 }
@@ -133,7 +165,7 @@ std::string decodeUcs2(ByteView bytes) {
 std::string decodeJet4Text(ByteView bytes) {
   const uint8_t* p = bytes.data();
   size_t n = bytes.size();
-  if (n < 2 || p[0] != 0xFF || p[1] != 0xFE) return decodeUcs2(bytes);
+  if (n < 2 || p[0] != kCompressedText[0] || p[1] != kCompressedText[1]) return decodeUcs2(bytes);
   std::string out;
   out.reserve(n);
   Ucs2Decoder dec(out);
@@ -154,6 +186,31 @@ std::string decodeJet4Text(ByteView bytes) {
     }
   }
   dec.finish();
+  return out;
+}
+
+std::vector<uint8_t> encodeText(const Format& fmt, std::string_view utf8, bool compress,
+                                size_t* chars) {
+  const std::vector<uint16_t> units = toUtf16(utf8);
+  if (chars) *chars = units.size();
+  std::vector<uint8_t> out;
+  if (!fmt.is_jet4()) {
+    out.reserve(units.size());
+    for (uint16_t u : units) out.push_back(cp1252Byte(u));
+    return out;
+  }
+  bool compressible = compress && units.size() > 2 && units.size() <= kMaxCompressedChars;
+  for (size_t i = 0; compressible && i < units.size(); ++i) {
+    if (units[i] == 0 || units[i] > 0xFF) compressible = false;
+  }
+  if (compressible) {
+    out.reserve(units.size() + 2);
+    out.insert(out.end(), std::begin(kCompressedText), std::end(kCompressedText));
+    for (uint16_t u : units) out.push_back(static_cast<uint8_t>(u));
+    return out;
+  }
+  out.resize(units.size() * 2);
+  for (size_t i = 0; i < units.size(); ++i) putU16(out.data() + 2 * i, units[i]);
   return out;
 }
 

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "index/index_page.h"
-#include "index/index_page_writer.h"
 
 namespace jet {
 
 namespace {
 
 constexpr size_t kShortKeyMax = 11;
+static_assert(kShortKeyMax + 1 + kRowPointerSize == 16, "a short entry fills two 64-bit words");
 
 uint64_t loadBigEndian(const uint8_t* p) {
   uint64_t v = 0;
@@ -44,11 +44,8 @@ void IndexEntryBuffer::add(const uint8_t* key, size_t key_size, RowId row) {
   if (!wide_ && key_size <= kShortKeyMax) {
     uint8_t b[16] = {};
     if (key_size > 0) std::memcpy(b, key, key_size);
-    b[11] = static_cast<uint8_t>(key_size);
-    b[12] = static_cast<uint8_t>(row.page >> 16);
-    b[13] = static_cast<uint8_t>(row.page >> 8);
-    b[14] = static_cast<uint8_t>(row.page);
-    b[15] = row.row;
+    b[kShortKeyMax] = static_cast<uint8_t>(key_size);
+    putIndexRowPointer(b + kShortKeyMax + 1, row);
     short_.push_back({loadBigEndian(b), loadBigEndian(b + 8)});
     return;
   }
@@ -106,9 +103,8 @@ void IndexEntryBuffer::get(size_t i, std::vector<uint8_t>& key, RowId& row) cons
   uint8_t b[16];
   storeBigEndian(b, short_[i].hi);
   storeBigEndian(b + 8, short_[i].lo);
-  key.assign(b, b + b[11]);
-  row.page = (uint32_t{b[12]} << 16) | (uint32_t{b[13]} << 8) | b[14];
-  row.row = b[15];
+  key.assign(b, b + b[kShortKeyMax]);
+  row = getIndexRowPointer(b + kShortKeyMax + 1);
 }
 
 void IndexEntryBuffer::clear() {

@@ -4,14 +4,12 @@
 #include <bit>
 #include <cstring>
 
-#include "jet/error.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet {
 
 namespace {
-
-constexpr uint16_t kWindows1252 = 1252;
 
 // Text indexes look at the first 255 characters only.
 constexpr size_t kMaxIndexedChars = 255;

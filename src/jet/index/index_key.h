@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "jet/column.h"
 #include "format/format.h"
-#include "io/page_source.h"
 #include "format/table_def.h"
+#include "io/page_source.h"
+#include "jet/column.h"
 #include "jet/value.h"
 
 namespace jet {
@@ -30,8 +30,6 @@ struct SortOrder {
   uint8_t version = 0;
   bool operator==(const SortOrder&) const = default;
 };
-
-inline constexpr uint16_t kGeneralSortLcid = 1033;
 
 // The byte each column's part of a key starts with: a value, or null, in an
 // ascending or descending index column.

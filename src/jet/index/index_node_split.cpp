@@ -15,10 +15,10 @@
 // unchanged.
 #include <stdexcept>
 
-#include "jet/error.h"
-#include "index/index_page_writer.h"
-#include "index/index_tree_edit.h"
 #include "format/page_allocator.h"
+#include "index/index_page.h"
+#include "index/index_tree_edit.h"
+#include "jet/error.h"
 
 namespace jet {
 

@@ -3,17 +3,14 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "jet/error.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
-#include "index/index_page_view.h"
 #include "index/index_walk.h"
+#include "jet/error.h"
 
 namespace jet {
 
 namespace {
-
-constexpr size_t kRowPointerSize = IndexPageView::kRowPointerSize;
 
 size_t valueWidth(ColumnType t) {
   switch (t) {
@@ -29,18 +26,18 @@ size_t valueWidth(ColumnType t) {
 }
 
 // One leaf's entries, appended to `out`; false when the page is unusual.
-bool readLeaf(const IndexPageView& page, const Format& fmt, size_t width, bool signed_value,
-              bool ascending, std::vector<IndexNumber>& out, size_t& nulls) {
+bool readLeaf(const IndexPageView& page, size_t width, bool signed_value, bool ascending,
+              std::vector<IndexNumber>& out, size_t& nulls) {
   const size_t whole_value = 1 + width + kRowPointerSize;
   const size_t whole_null = 1 + kRowPointerSize;
   if (page.prefix >= whole_value) return false;
-  const uint8_t* data = page.bytes + fmt.index_first_entry;
+  const uint8_t* data = page.data;
   uint8_t entry[16];
-  for (IndexPageView::Span e = page.around(0);; e = {e.to, page.nextSet(e.to + 1)}) {
+  for (IndexPageView::Span e = page.around(0);; e = page.after(e)) {
     if (!page.valid(e)) return false;
     // The prefix comes from the first entry; later ones store the rest.
-    const size_t head = e.from == 0 ? 0 : page.prefix;
-    const size_t size = head + e.to - e.from;
+    const size_t head = page.head(e);
+    const size_t size = page.whole(e);
     if (size != whole_value && size != whole_null) return false;
     std::memcpy(entry, data, head);
     std::memcpy(entry + head, data + e.from, e.to - e.from);
@@ -61,9 +58,7 @@ bool readLeaf(const IndexPageView& page, const Format& fmt, size_t width, bool s
         const uint32_t raw = bits_value ^ (uint32_t{1} << (8 * width - 1));
         value = width == 2 ? static_cast<int16_t>(raw) : static_cast<int32_t>(raw);
       }
-      const uint8_t* p = entry + 1 + width;
-      const uint32_t pointer = uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
-      out.push_back({value, pointer << 8 | p[3]});
+      out.push_back({value, getIndexRowPointer(entry + 1 + width).toPointer()});
     }
     if (e.to == page.length) return true;
   }
@@ -93,9 +88,9 @@ std::optional<std::vector<IndexNumber>> readIndexNumbers(const Table& table, siz
       if (n >= src.pageCount() || !seen.insert(n).second) return std::nullopt;
       const IndexPageView page(src, fmt, n, def.page);
       const ByteView bytes = src.page(n);
-      const bool empty = bytes.u16(2) == fmt.page_size - fmt.index_first_entry;
-      if (bytes.u8(0) != kIndexLeafPage || bytes.u32(4) != def.page) return std::nullopt;
-      if (!empty && (!page.ok || !readLeaf(page, fmt, width, c.type() != ColumnType::Byte,
+      const bool empty = bytes.u16(kIndexFreeSpace) == indexEntryRoom(fmt);
+      if (bytes.u8(0) != kIndexLeafPage || bytes.u32(kIndexOwner) != def.page) return std::nullopt;
+      if (!empty && (!page.ok || !readLeaf(page, width, c.type() != ColumnType::Byte,
                                            index->columns[0].ascending, out, nulls))) {
         return std::nullopt;
       }

@@ -6,10 +6,9 @@
 #include <stdexcept>
 #include <unordered_set>
 
+#include "format/usage_map.h"
+#include "index/index_page.h"
 #include "jet/error.h"
-#include "index/index_page_view.h"
-#include "index/index_page_writer.h"
-#include "format/usage_map_edit.h"
 
 namespace jet {
 
@@ -17,7 +16,6 @@ namespace {
 
 // Deeper than any tree a page size allows; a longer way down is a loop.
 constexpr size_t kMaxDepth = 64;
-constexpr size_t kChildSize = IndexPageView::kChildSize;
 
 // Whether the entry can go from the leaf's bytes alone: it is not the last
 // (whose going changes what the parents repeat), and on a page sharing a
@@ -25,24 +23,6 @@ constexpr size_t kChildSize = IndexPageView::kChildSize;
 // first and last set how many there are).
 bool leavesInPlace(const IndexPageView& p, IndexPageView::Span e) {
   return e.to < p.length && (p.prefix == 0 || e.from > 0);
-}
-
-// Takes the entry's stored bytes out of the page.
-void removeSpan(PageSource& pages, const Format& fmt, const IndexPageView& p, uint32_t n,
-                IndexPageView::Span found) {
-  // Close the gap, clear the bytes the data no longer covers, move the later
-  // entries' end bits down with their bytes.
-  const size_t gap = found.to - found.from;
-  const size_t length = p.length;
-  uint8_t* page = pages.writablePage(n);
-  uint8_t* data = page + fmt.index_first_entry;
-  std::memmove(data + found.from, data + found.to, length - found.to);
-  std::memset(data + length - gap, 0, gap);
-  p.removeBits(found, page + fmt.index_bitmap);
-  const uint16_t free_space =
-      static_cast<uint16_t>(fmt.page_size - fmt.index_first_entry - (length - gap));
-  page[2] = static_cast<uint8_t>(free_space);
-  page[3] = static_cast<uint8_t>(free_space >> 8);
 }
 
 }  // namespace
@@ -61,15 +41,14 @@ void removeSpan(PageSource& pages, const Format& fmt, const IndexPageView& p, ui
 // then names no leaf.
 bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
   const Format& fmt = *fmt_;
-  const uint8_t pointer[4] = {static_cast<uint8_t>(target.row.page >> 16),
-                              static_cast<uint8_t>(target.row.page >> 8),
-                              static_cast<uint8_t>(target.row.page), target.row.row};
+  uint8_t pointer[kRowPointerSize];
+  putIndexRowPointer(pointer, target.row);
   if (hint.page != 0) {
     IndexPageView p(*pages_, fmt, hint.page, owner_);
     if (p.ok && p.leaf) {
-      const IndexPageView::Span found = p.find(fmt, hint.at, target.key, pointer);
+      const IndexPageView::Span found = p.find(hint.at, target.key, pointer);
       if (!p.bad && leavesInPlace(p, found)) {
-        removeSpan(*pages_, fmt, p, hint.page, found);
+        p.remove(fmt, found, pages_->writablePage(hint.page));
         hint.at = static_cast<uint32_t>(found.from);
         return true;
       }
@@ -90,19 +69,19 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
   for (;;) {
     IndexPageView p(*pages_, fmt, n, owner_);
     if (!p.ok) return false;
-    const IndexPageView::Span found = p.lowerBound(fmt, target.key, pointer);
+    const IndexPageView::Span found = p.lowerBound(target.key, pointer);
     if (p.bad) return false;
     if (!p.leaf) {
       if (depth == kMaxDepth) return false;
       Down step{n, found, false};
-      uint32_t child = found.from < p.length ? p.child(fmt, found) : 0;
+      uint32_t child = found.from < p.length ? p.child(found) : 0;
       if (child == 0) {
         step.tail = true;
-        child = ByteView(p.bytes, fmt.page_size).u32(fmt.index_tail);
+        child = p.tail(fmt);
         if (child == 0) {
           // No tail: the last entry's child holds the largest entries.
           step = Down{n, p.last(), false};
-          child = p.child(fmt, step.entry);
+          child = p.child(step.entry);
         }
       }
       if (child == 0 || p.bad) return false;
@@ -110,7 +89,7 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
       n = child;
       continue;
     }
-    if (found.from >= p.length || p.compare(fmt, found, target.key, pointer) != 0 || p.bad) {
+    if (found.from >= p.length || p.compare(found, target.key, pointer) != 0 || p.bad) {
       return false;
     }
     if (!leavesInPlace(p, found)) {
@@ -118,8 +97,7 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
       if (p.prefix != 0 || found.from == 0) return false;
       const IndexPageView::Span before = p.around(found.from - 1);
       if (!p.valid(before)) return false;
-      const uint8_t* data = p.bytes + fmt.index_first_entry;
-      const std::vector<uint8_t> last(data + before.from, data + before.to);
+      const std::vector<uint8_t> last(p.data + before.from, p.data + before.to);
       // Every node entry to change is checked before the first byte changes:
       // where it lies, and how many leading bytes it leaves to the prefix.
       struct Edit {
@@ -134,30 +112,28 @@ bool IndexTreeEditor::removeInPlace(const IndexEntry& target, LeafHint& hint) {
         if (up.tail) continue;  // no entry for the child; the node's own last changed
         IndexPageView q(*pages_, fmt, up.page, owner_);
         if (!q.ok || !q.valid(up.entry)) return false;
-        const size_t whole = up.entry.to - up.entry.from + (up.entry.from == 0 ? 0 : q.prefix);
-        if (whole != last.size() + kChildSize) return false;
+        if (q.whole(up.entry) != last.size() + kChildSize) return false;
         if (q.prefix != 0) {
           // The page's first and last entries, which set its prefix, stay.
           if (up.entry.from == 0 || up.entry.to == q.length || q.prefix > last.size()) {
             return false;
           }
-          const uint8_t* shared = q.bytes + fmt.index_first_entry;
           if (!std::equal(last.begin(), last.begin() + static_cast<std::ptrdiff_t>(q.prefix),
-                          shared)) {
+                          q.data)) {
             return false;
           }
         }
-        edits[count++] = {up.page, up.entry.from, up.entry.from == 0 ? 0 : q.prefix};
-        const bool tail = ByteView(q.bytes, fmt.page_size).u32(fmt.index_tail) != 0;
+        edits[count++] = {up.page, up.entry.from, q.head(up.entry)};
+        const bool tail = q.tail(fmt) != 0;
         if (up.entry.to != q.length || tail) break;  // the node's last entry stays
       }
       for (size_t k = 0; k < count; ++k) {
         uint8_t* page = pages_->writablePage(edits[k].page);
-        std::memcpy(page + fmt.index_first_entry + edits[k].from, last.data() + edits[k].skip,
+        std::memcpy(indexEntryData(page, fmt) + edits[k].from, last.data() + edits[k].skip,
                     last.size() - edits[k].skip);
       }
     }
-    removeSpan(*pages_, fmt, p, n, found);
+    p.remove(fmt, found, pages_->writablePage(n));
     hint = {n, static_cast<uint32_t>(found.from)};
     return true;
   }
@@ -446,7 +422,7 @@ void IndexTreeEditor::unlink(uint32_t page) {
 }
 
 void IndexTreeEditor::write() {
-  const size_t flag_at = fmt_->index_prefix_len + fmt_->index_prefix_len_size;
+  const size_t flag_at = indexNodeFlagOffset(*fmt_);
   for (uint32_t n : dirty_) {
     const IndexPage& p = loaded_.at(n);
     std::vector<uint8_t> bytes;

@@ -36,37 +36,38 @@ uint32_t IndexWalker::childToFollow(const IndexPage& node, bool first) const {
   return child;
 }
 
-uint32_t IndexWalker::edgeLeaf(bool first) const {
+uint32_t IndexWalker::descend(const std::function<uint32_t(const IndexPage&)>& child) const {
   std::unordered_set<uint32_t> seen;
   uint32_t n = root_;
   for (;;) {
     if (!seen.insert(n).second) fail("forma un ciclo en la página " + std::to_string(n));
     IndexPage p = page(n);
     if (p.leaf) return n;
-    n = childToFollow(p, first);
+    n = child(p);
   }
 }
 
-uint32_t IndexWalker::firstLeaf() const { return edgeLeaf(true); }
+uint32_t IndexWalker::edgeLeaf(bool first) const {
+  return descend([&](const IndexPage& p) { return childToFollow(p, first); });
+}
 
-uint32_t IndexWalker::lastLeaf() const { return edgeLeaf(false); }
+uint32_t IndexWalker::firstLeaf() const {
+  return edgeLeaf(true);
+}
+
+uint32_t IndexWalker::lastLeaf() const {
+  return edgeLeaf(false);
+}
 
 uint32_t IndexWalker::leafFor(const IndexEntry& target) const {
-  std::unordered_set<uint32_t> seen;
-  uint32_t n = root_;
-  for (;;) {
-    if (!seen.insert(n).second) fail("forma un ciclo en la página " + std::to_string(n));
-    IndexPage p = page(n);
-    if (p.leaf) return n;
-    uint32_t child = 0;
+  return descend([&](const IndexPage& p) {
     for (const IndexEntry& e : p.entries) {
-      if (IndexEntry::compare(e, target) >= 0) {
-        child = e.child;
-        break;
-      }
+      if (IndexEntry::compare(e, target) < 0) continue;
+      if (e.child != 0) return e.child;
+      break;
     }
-    n = child != 0 ? child : childToFollow(p, false);
-  }
+    return childToFollow(p, false);
+  });
 }
 
 std::vector<uint32_t> IndexWalker::leafChain() const {

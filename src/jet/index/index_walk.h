@@ -55,6 +55,9 @@ class IndexWalker {
 
  private:
   uint32_t childToFollow(const IndexPage& node, bool first) const;
+  // The leaf reached from the root taking the child `child` chooses at each
+  // node, with the loop checks above.
+  uint32_t descend(const std::function<uint32_t(const IndexPage&)>& child) const;
   // The first or last leaf, down the first or last child of each node.
   uint32_t edgeLeaf(bool first) const;
   [[noreturn]] void fail(const std::string& reason) const;
