@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace jet {
+#include "jet/types.h"
 
-enum class Version { Jet3, Jet4 };
+namespace jet {
 
 struct Format {
   Version version;
