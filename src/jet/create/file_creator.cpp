@@ -13,6 +13,7 @@
 
 #include "format/catalog.h"
 #include "create/creator_util.h"
+#include "create/table_creator.h"
 #include "jet/error.h"
 #include "format/header.h"
 #include "index/index_builder.h"
