@@ -130,9 +130,9 @@ const std::vector<Relationship>& Database::relationships() const {
   return *relationships_;
 }
 
-const ColumnLookup& Database::lookup(const Table& table, size_t column) const {
+const IndexLookup& Database::lookup(const Table& table, size_t column) const {
   auto& slot = lookups_[{table.def().page, column}];
-  if (!slot) slot = std::make_unique<ColumnLookup>(table, column);
+  if (!slot) slot = std::make_unique<IndexLookup>(table, column);
   return *slot;
 }
 

@@ -1,9 +1,9 @@
-// Column lookups against a plain reading of every row: every whole-number
-// and text column of every user table of the real files (values in any
-// order, negative, repeated, null; built from the column's own index where
-// it has one, else from the rows), questions no row answers, and rows
-// forgotten one by one as deletes forget them.
-#include "index/column_lookup.h"
+// Index lookups (the rows of one column by value) against a plain reading
+// of every row: every whole-number and text column of every user table of
+// the real files (values in any order, negative, repeated, null; built from
+// the column's own index where it has one, else from the rows), questions
+// no row answers, and rows forgotten one by one as deletes forget them.
+#include "index/index_lookup.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,6 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/creator.h"
-#include "index/index_numbers.h"
 #include "index/index_walk.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
@@ -60,7 +59,7 @@ TEST(ColumnLookups, AnswerAsAScanWouldAndForgetDeletedRows) {
         SCOPED_TRACE(file.filename().string() + " " + name + "." + t.def().columns[c].name);
         std::map<std::string, Value> sample;
         auto want = byValue(t, c, sample);
-        jet::ColumnLookup lookup(t, c);
+        jet::IndexLookup lookup(t, c);
         ++columns;
         if (jet::readIndexNumbers(t, c)) {
           ++from_index;

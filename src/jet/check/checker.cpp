@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "check/checker_context.h"
-#include "index/column_lookup.h"
+#include "index/index_lookup.h"
 #include "jet/error.h"
 #include "format/usage_map.h"
 #include "relationships.h"

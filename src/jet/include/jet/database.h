@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "format/catalog.h"
-#include "index/column_lookup.h"
+#include "index/index_lookup.h"
 #include "format/data_page.h"
 #include "format/format.h"
 #include "format/header.h"
@@ -74,7 +74,7 @@ class Database {
   // Relationships between the tables (read once).
   const std::vector<Relationship>& relationships() const;
   // A lookup of one column's values, built on first use and kept true by deleteRow.
-  const ColumnLookup& lookup(const Table& table, size_t column) const;
+  const IndexLookup& lookup(const Table& table, size_t column) const;
 
   // The definition at a TDEF page (cached for the life of the database).
   const TableDef& tableDefAt(uint32_t page, const std::string& name = {}) const;
@@ -91,7 +91,7 @@ class Database {
   std::vector<CatalogEntry> catalog_;
   mutable std::map<uint32_t, std::unique_ptr<TableDef>> defs_;
   mutable std::optional<std::vector<Relationship>> relationships_;
-  mutable std::map<std::pair<uint32_t, size_t>, std::unique_ptr<ColumnLookup>> lookups_;
+  mutable std::map<std::pair<uint32_t, size_t>, std::unique_ptr<IndexLookup>> lookups_;
   // Per table (first TDEF page), one remover per real index, in order.
   std::map<uint32_t, std::vector<IndexEntryRemover>> removers_;
 };

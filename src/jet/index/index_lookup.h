@@ -1,25 +1,27 @@
-// A lookup of one column of one table: value -> the live rows that hold it.
-// Built once by a scan and kept true as rows are deleted, so finding a
-// client's rows, or a row's related rows, costs no scan per question.
+// An index lookup: the live rows of one table by the value of one of its
+// columns. Built once, from the column's own index when the table has one
+// (as Access answers such questions), else from one reading of the rows,
+// and kept true as rows are deleted, so finding the rows that hold a value
+// costs no scan per question.
 //
 // Whole-number columns (the keys tables usually relate by) keep one flat
 // list of (value, row) sorted by value, rows of a value in scan order: no
 // allocation per value, and a question is a binary search. A deleted row
-// stays in the list as an empty row pointer. The list comes from the
-// column's own index when the table has one (see index_numbers.h), as
-// Access answers such questions; a row the index puts under another value
-// than the row holds is found out when the row is deleted (the delete then
-// ends in an error naming the file, and its unit of work is taken back).
-// Other columns use a hash of equalityKey.
+// stays in the list as an empty row pointer. A row the index puts under
+// another value than the row holds is found out when the row is deleted
+// (the delete then ends in an error naming the file, and its unit of work
+// is taken back). Other columns use a hash of equalityKey.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
-#include "format/data_page.h"
+#include "jet/types.h"
 #include "jet/value.h"
 
 namespace jet {
@@ -33,9 +35,9 @@ struct TableDef;
 // bytes as they are. Null has no key: it equals nothing.
 std::optional<std::string> equalityKey(const Value& v);
 
-class ColumnLookup {
+class IndexLookup {
  public:
-  ColumnLookup(const Table& table, size_t column);
+  IndexLookup(const Table& table, size_t column);
 
   // The live rows whose value equals `v`, in the table's scan order.
   std::vector<RowId> find(const Value& v) const;
@@ -63,5 +65,21 @@ class ColumnLookup {
   std::vector<Entry> entries_;
   std::unordered_map<std::string, std::vector<RowId>> by_key_;
 };
+
+// A whole-number value as an index on its column alone holds it, with the
+// row that holds it.
+struct IndexNumber {
+  int32_t value;
+  uint32_t pointer;  // RowId::toPointer()
+};
+
+// The values of a whole-number column read from the leaves of an index on
+// that column alone, without reading a single row. Entries come in the
+// index's order (by value, then by row pointer, which is also the table's
+// scan order); rows whose value is null are left out. Empty when the table
+// has no such index (one column, this column, of type Byte, Integer or
+// Long), or when anything about its leaves is unusual or their entries do
+// not add up to the table's row count: the lookup then reads the rows.
+std::optional<std::vector<IndexNumber>> readIndexNumbers(const Table& table, size_t column);
 
 }  // namespace jet
