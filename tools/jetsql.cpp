@@ -62,9 +62,7 @@ int runDelete(const std::string& path, const std::string& statement) {
   try {
     for (jet::RowId id : rows) {
       // A relationship that cascades may already have taken the row.
-      if (jet::DataPage(db.pages(), db.format(), id.page).slot(id.row) & jet::kSlotDeleted) {
-        continue;
-      }
+      if (!bound.table.isLive(id)) continue;
       db.deleteRow(bound.table, id);
       ++deleted;
     }

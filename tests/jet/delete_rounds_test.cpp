@@ -61,6 +61,7 @@
 #include "index/index_walk.h"
 #include "format/usage_map.h"
 #include "format/usage_map_edit.h"
+#include "relationships.h"
 #include "support/shared_fixtures.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "check/checker_context.h"
+#include "format/catalog.h"
 #include "index/index_lookup.h"
 #include "jet/error.h"
 #include "format/usage_map.h"

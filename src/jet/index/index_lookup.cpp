@@ -300,4 +300,28 @@ void IndexLookup::erase(RowId id, const Value& v) {
   rows->erase(std::remove(rows->begin(), rows->end(), id), rows->end());
 }
 
+const IndexLookup& LookupCache::get(const Table& table, size_t column) {
+  const std::pair<uint32_t, size_t> key{table.def().page, column};
+  auto it = lookups_.find(key);
+  if (it == lookups_.end()) {
+    // Kept only once built: a lookup whose building failed is not there.
+    it = lookups_.emplace(key, std::make_unique<IndexLookup>(table, column)).first;
+  }
+  return *it->second;
+}
+
+void LookupCache::markColumns(uint32_t table_page, std::vector<bool>& columns) const {
+  for (auto it = lookups_.lower_bound({table_page, 0});
+       it != lookups_.end() && it->first.first == table_page; ++it) {
+    if (it->first.second < columns.size()) columns[it->first.second] = true;
+  }
+}
+
+void LookupCache::forget(uint32_t table_page, RowId id, const std::vector<Value>& values) {
+  for (auto it = lookups_.lower_bound({table_page, 0});
+       it != lookups_.end() && it->first.first == table_page; ++it) {
+    it->second->erase(id, values[it->first.second]);
+  }
+}
+
 }  // namespace jet

@@ -15,20 +15,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "jet/types.h"
-#include "jet/value.h"
+#include "jet/database.h"
 
 namespace jet {
-
-class Database;
-class Table;
-struct TableDef;
 
 // The key under which equal values meet: numbers of every type by their
 // numeric value (a date by its day count), text without regard to case,
@@ -81,5 +78,23 @@ struct IndexNumber {
 // Long), or when anything about its leaves is unusual or their entries do
 // not add up to the table's row count: the lookup then reads the rows.
 std::optional<std::vector<IndexNumber>> readIndexNumbers(const Table& table, size_t column);
+
+// The lookups a database has built, by table and column.
+class LookupCache {
+ public:
+  // The table's lookup of the column, built on first use.
+  const IndexLookup& get(const Table& table, size_t column);
+  // Marks the columns of the table (by its first TDEF page) that have a
+  // lookup: the values a delete must decode to keep them true.
+  void markColumns(uint32_t table_page, std::vector<bool>& columns) const;
+  // Forgets a deleted row of the table in each of its lookups; `values` are
+  // the row's, in column order (those markColumns named at least).
+  void forget(uint32_t table_page, RowId id, const std::vector<Value>& values);
+  // Drops every lookup (after a rollback brought rows back).
+  void clear() { lookups_.clear(); }
+
+ private:
+  std::map<std::pair<uint32_t, size_t>, std::unique_ptr<IndexLookup>> lookups_;
+};
 
 }  // namespace jet

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <deque>
 
+#include "format/catalog.h"
+#include "index/index_lookup.h"
 #include "jet/error.h"
 #include "sql/sql_eval.h"
 #include "sql/sql_simple_equality.h"
