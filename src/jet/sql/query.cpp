@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <deque>
 
-#include "format/catalog.h"
 #include "index/index_lookup.h"
 #include "jet/error.h"
 #include "sql/sql_eval.h"
-#include "sql/sql_simple_equality.h"
 
 namespace jet {
 
@@ -78,41 +76,6 @@ BoundQuery bind(const Query& query, const Database& db) {
   return b;
 }
 
-namespace {
-
-// `SELECT * FROM t WHERE c = n` on a whole-number column, bound straight
-// from the text to the tree the parser and bind would give it. Empty when
-// the text has another shape, or names what the general way must report.
-std::optional<BoundQuery> bindSimpleEquality(const Database& db, std::string_view text) {
-  const std::optional<sql::SimpleEquality> m = sql::matchSimpleEquality(text);
-  if (!m) return std::nullopt;
-  const CatalogEntry* entry = db.findTable(m->table);
-  if (!entry) return std::nullopt;
-  Table table(db, db.tableDefAt(entry->tdefPage(), entry->name));
-  const std::optional<size_t> column = table.def().findColumn(m->column);
-  if (!column || !table.def().columns[*column].isWholeNumber()) return std::nullopt;
-
-  auto where = std::make_unique<Expr>();
-  where->kind = Expr::Kind::Compare;
-  where->op = sql::CompareOp::Equal;
-  where->left.is_column = true;
-  where->left.name = std::string(m->column);
-  where->left.column = *column;
-  where->left.text = where->left.name;
-  where->left.position = m->column_offset + 1;
-  where->right.literal = Value::integer(m->value);
-  where->right.text = std::string(m->number);
-  where->right.position = m->number_offset + 1;
-  return BoundQuery{std::string(text), table, std::move(where), {*column}};
-}
-
-}  // namespace
-
-BoundQuery prepare(const Database& db, std::string_view text) {
-  if (std::optional<BoundQuery> simple = bindSimpleEquality(db, text)) return std::move(*simple);
-  return bind(parseQuery(text), db);
-}
-
 bool matches(const BoundQuery& query, RowId id) {
   if (!query.where) return true;
   LazyRow row(query, id);
@@ -128,7 +91,7 @@ bool matches(const BoundQuery& query, const std::vector<Value>& row) {
 
 namespace {
 
-// Whether the column's lookup answers `column = value` exactly as the
+// Whether the column's index lookup answers `column = value` exactly as the
 // condition would: whole-number columns against a whole number.
 bool lookupAnswers(const Column& c, const Value& v) {
   if (!c.isWholeNumber()) return false;
@@ -143,8 +106,9 @@ bool lookupAnswers(const Column& c, const Value& v) {
 }  // namespace
 
 std::vector<RowId> select(const BoundQuery& query) {
-  // `codcli = 57` asked once per client would scan the table each time; the
-  // database's lookup of the column is built once and kept true by deletes.
+  // A key equality asked again and again with other values would scan the
+  // table each time; the database's index lookup of the column is built
+  // once and kept true by deletes.
   if (query.where) {
     if (auto eq = columnEquality(*query.where)) {
       if (lookupAnswers(query.table.def().columns[eq->column], eq->value)) {

@@ -30,7 +30,9 @@ struct BoundQuery {
 // checks that each comparison's sides can be compared (3464), all before
 // any row is read.
 BoundQuery bind(const Query& query, const Database& db);
-// parseQuery and bind.
+// Prepares a statement: parseQuery and bind. `SELECT * FROM t WHERE col =
+// <integer>` on a whole-number column, the shape a program asks again and
+// again with other values, is bound straight from its text.
 BoundQuery prepare(const Database& db, std::string_view text);
 
 // Whether the condition is true for the row; reads only the columns it
