@@ -5,6 +5,7 @@
 
 #include "index/index_lookup.h"
 #include "jet/error.h"
+#include "sql/sql_ast.h"
 #include "sql/sql_eval.h"
 
 namespace jet {
@@ -68,8 +69,9 @@ class LazyRow {
 BoundQuery bind(const Query& query, const Database& db) {
   BoundQuery b{query.text, db.table(query.table), nullptr, {}};
   if (query.where) {
-    b.where = query.where->clone();
-    bindExpr(*b.where, b.table.def(), b.columns);
+    std::unique_ptr<Expr> where = query.where->clone();
+    bindExpr(*where, b.table.def(), b.columns);
+    b.where = std::move(where);
     std::sort(b.columns.begin(), b.columns.end());
     b.columns.erase(std::unique(b.columns.begin(), b.columns.end()), b.columns.end());
   }
@@ -110,7 +112,7 @@ std::vector<RowId> select(const BoundQuery& query) {
   // table each time; the database's index lookup of the column is built
   // once and kept true by deletes.
   if (query.where) {
-    if (auto eq = columnEquality(*query.where)) {
+    if (auto eq = sql::columnEquality(*query.where)) {
       if (lookupAnswers(query.table.def().columns[eq->column], eq->value)) {
         return query.table.database().lookup(query.table, eq->column).find(eq->value);
       }
@@ -125,15 +127,6 @@ std::vector<RowId> select(const BoundQuery& query) {
 
 std::vector<RowId> select(const Database& db, std::string_view text) {
   return select(prepare(db, text));
-}
-
-std::optional<ColumnEquality> columnEquality(const sql::Expr& e) {
-  if (e.kind != Expr::Kind::Compare || e.op != sql::CompareOp::Equal) return std::nullopt;
-  if (e.left.is_column == e.right.is_column) return std::nullopt;
-  const Operand& column = e.left.is_column ? e.left : e.right;
-  const Operand& literal = e.left.is_column ? e.right : e.left;
-  if (literal.literal.isNull()) return std::nullopt;
-  return ColumnEquality{column.column, literal.literal};
 }
 
 }  // namespace jet
