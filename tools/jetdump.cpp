@@ -54,15 +54,15 @@ bool columnRequired(const jet::TableDef& def, const std::vector<jet::PropertyBlo
 
 // The size as Access shows it: characters for text, bytes otherwise.
 unsigned columnSize(const jet::Database& db, const jet::Column& c) {
-  if (c.type() == jet::ColumnType::Text && db.format().is_jet4()) return c.length / 2u;
+  if (c.type() == jet::ColumnType::Text && db.version() == jet::Version::Jet4) {
+    return c.length / 2u;
+  }
   return c.length;
 }
 
 void printSchema(const jet::Database& db, const jet::Table& t) {
   const jet::TableDef& def = t.def();
-  const jet::CatalogEntry* entry = db.findTable(def.name);
-  const std::vector<jet::PropertyBlock> props =
-      entry ? db.properties(*entry) : std::vector<jet::PropertyBlock>{};
+  const std::vector<jet::PropertyBlock> props = db.properties(def.name);
   std::cout << "table " << def.name << "\n";
   for (const jet::Column& c : def.columns) {
     std::cout << "column " << c.name << "\t" << jet::columnTypeName(c.type_code);

@@ -6,7 +6,6 @@
 //       how many it deleted
 // Exit status 0 on success, 1 on an error (printed on stderr, in Spanish;
 // a failed DELETE leaves the file as it was), 2 on a usage error.
-#include <cctype>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -14,8 +13,6 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/query.h"
-#include "sql/sql_parser.h"
-#include "format/text_codec.h"
 #include "row_json.h"
 
 namespace {
@@ -24,18 +21,6 @@ int usage() {
   std::cerr << "uso: jetsql ARCHIVO \"SELECT * FROM tabla [WHERE condición]\"\n"
                "     jetsql ARCHIVO \"DELETE FROM tabla [WHERE condición]\"\n";
   return 2;
-}
-
-bool startsWithWord(std::string_view text, std::string_view word) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  text.remove_prefix(i);
-  if (text.size() < word.size() || !jet::equalsIgnoreCase(text.substr(0, word.size()), word)) {
-    return false;
-  }
-  if (text.size() == word.size()) return true;
-  const auto next = static_cast<unsigned char>(text[word.size()]);
-  return !std::isalnum(next) && next != '_' && next < 0x80;
 }
 
 int runSelect(const std::string& path, const std::string& statement) {
@@ -62,9 +47,7 @@ int runDelete(const std::string& path, const std::string& statement) {
   try {
     for (jet::RowId id : rows) {
       // A relationship that cascades may already have taken the row.
-      if (jet::DataPage(db.pages(), db.format(), id.page).slot(id.row) & jet::kSlotDeleted) {
-        continue;
-      }
+      if (!bound.table.isLive(id)) continue;
       db.deleteRow(bound.table, id);
       ++deleted;
     }
@@ -86,8 +69,8 @@ int main(int argc, char** argv) {
   const std::string path = argv[1];
   const std::string statement = argv[2];
   try {
-    return startsWithWord(statement, "DELETE") ? runDelete(path, statement)
-                                               : runSelect(path, statement);
+    return jet::statementKind(statement) == jet::StatementKind::Delete ? runDelete(path, statement)
+                                                                       : runSelect(path, statement);
   } catch (const jet::JetError& e) {
     std::cerr << "jetsql: Error " << e.number() << ": " << e.what() << "\n";
     return 1;

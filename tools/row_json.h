@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "format/table_def.h"
+#include "jet/table_def.h"
 #include "jet/value.h"
 
 namespace tools {

@@ -1,14 +1,24 @@
 #include "jet/database.h"
 
-#include <cstring>
+#include <map>
+#include <optional>
 
-#include "delete_plan.h"
-#include "jet/error.h"
-#include "index/index_delete.h"
-#include "format/long_value.h"
+#include "format/catalog.h"
+#include "format/data_page.h"
+#include "format/format.h"
+#include "format/header.h"
+#include "format/properties.h"
 #include "format/row_layout.h"
+#include "format/table_def.h"
 #include "format/text_codec.h"
 #include "format/usage_map.h"
+#include "format/value_decoder.h"
+#include "index/index_lookup.h"
+#include "io/page_source.h"
+#include "jet/error.h"
+#include "relationships.h"
+#include "row_delete.h"
+#include "row_read.h"
 
 namespace jet {
 
@@ -16,38 +26,66 @@ namespace {
 
 constexpr int kMaxMoveHops = 8;
 
-std::string rowName(RowId id) {
-  return "la fila " + std::to_string(id.row) + " de la página " + std::to_string(id.page);
-}
-
-// A structural read that ran off its bytes is a damaged file; `where` names
-// the structure, and is built only when that happens.
-template <typename Fn, typename Where>
-auto guarded(const std::string& path, Where&& where, Fn&& fn) -> decltype(fn()) {
-  try {
-    return fn();
-  } catch (const OutOfRange&) {
-    throwBadFormat(path, where() + " tiene datos dañados");
-  }
-}
-
 }  // namespace
 
+// What an open database holds: the file's pages, what its header says, the
+// catalog, and what is read or built once and kept (table definitions,
+// relationships, lookups, the row deleter's index removers).
+struct Database::State {
+  State(const std::string& path, OpenMode mode, Os& os)
+      : pages(std::make_unique<PageSource>(path, mode, os)),
+        decoder(*pages, formatFor(Version::Jet4)) {}
+
+  std::unique_ptr<PageSource> pages;
+  Header header;
+  const Format* format = nullptr;
+  ValueDecoder decoder;
+  std::vector<CatalogEntry> catalog;
+  std::map<uint32_t, std::unique_ptr<TableDef>> defs;
+  std::optional<std::vector<Relationship>> relationships;
+  LookupCache lookups;
+  std::unique_ptr<RowDeleter> deleter;
+};
+
 Database::Database(const std::string& path, OpenMode mode, Os& os)
-    : pages_(std::make_unique<PageSource>(path, mode, os)),
-      decoder_(*pages_, formatFor(Version::Jet4)) {
-  std::vector<uint8_t> prefix = pages_->readPrefix(4096);
-  header_ = parseHeader(prefix, pages_->fileSize(), path);
-  format_ = &formatFor(header_.version);
-  decoder_ = ValueDecoder(*pages_, *format_);
-  pages_->setPageSize(format_->page_size);
-  std::vector<uint8_t> page0(prefix.begin(), prefix.begin() + static_cast<long>(format_->page_size));
-  unmaskHeader(page0, header_.version);
-  pages_->setPage(0, std::move(page0));
+    : state_(std::make_unique<State>(path, mode, os)) {
+  PageSource& pages = *state_->pages;
+  std::vector<uint8_t> prefix = pages.readPrefix(4096);
+  state_->header = parseHeader(prefix, pages.fileSize(), path);
+  state_->format = &formatFor(state_->header.version);
+  state_->decoder = ValueDecoder(pages, *state_->format);
+  pages.setPageSize(state_->format->page_size);
+  std::vector<uint8_t> page0(prefix.begin(),
+                             prefix.begin() + static_cast<long>(state_->format->page_size));
+  unmaskHeader(page0, state_->header.version);
+  pages.setPage(0, std::move(page0));
   loadCatalog();
+  state_->deleter = std::make_unique<RowDeleter>(*this, pages, state_->lookups);
 }
 
 Database::~Database() = default;
+
+const std::string& Database::path() const {
+  return state_->pages->path();
+}
+Version Database::version() const {
+  return state_->header.version;
+}
+const Header& Database::header() const {
+  return state_->header;
+}
+const Format& Database::format() const {
+  return *state_->format;
+}
+const PageSource& Database::pages() const {
+  return *state_->pages;
+}
+const ValueDecoder& Database::decoder() const {
+  return state_->decoder;
+}
+const std::vector<CatalogEntry>& Database::catalog() const {
+  return state_->catalog;
+}
 
 void Database::loadCatalog() {
   const TableDef& sys = tableDefAt(kCatalogTdefPage, "MSysObjects");
@@ -68,13 +106,13 @@ void Database::loadCatalog() {
     e.type = static_cast<int16_t>(row[type].asInt());
     e.flags = static_cast<uint32_t>(row[flags].asInt());
     e.row = r;
-    catalog_.push_back(std::move(e));
+    state_->catalog.push_back(std::move(e));
   });
 }
 
 std::vector<std::string> Database::tableNames() const {
   std::vector<std::string> names;
-  for (const CatalogEntry& e : catalog_) {
+  for (const CatalogEntry& e : state_->catalog) {
     if (e.isUserTable()) names.push_back(e.name);
   }
   return names;
@@ -82,7 +120,7 @@ std::vector<std::string> Database::tableNames() const {
 
 const CatalogEntry* Database::findTable(std::string_view name) const {
   const CatalogEntry* found = nullptr;
-  for (const CatalogEntry& e : catalog_) {
+  for (const CatalogEntry& e : state_->catalog) {
     if (e.type != CatalogEntry::kLocalTable || !equalsIgnoreCase(e.name, name)) continue;
     // A user table wins over a system table of the same name.
     if (!found || e.isUserTable()) found = &e;
@@ -90,138 +128,70 @@ const CatalogEntry* Database::findTable(std::string_view name) const {
   return found;
 }
 
-std::vector<PropertyBlock> Database::properties(const CatalogEntry& entry) const {
+std::vector<PropertyBlock> Database::properties(std::string_view table) const {
+  const CatalogEntry* entry = findTable(table);
+  if (!entry) return {};
   const TableDef& sys = tableDefAt(kCatalogTdefPage, "MSysObjects");
   auto col = sys.findColumn("LvProp");
   if (!col) return {};
-  Value blob = Table(*this, sys).read(entry.row, *col);
+  Value blob = Table(*this, sys).read(entry->row, *col);
   if (blob.isNull()) return {};
-  return guarded(path(), [&] { return "el bloque de propiedades de '" + entry.name + "'"; }, [&] {
-    return parseProperties(blob.asString(), decoder_, format_->is_jet4());
-  });
+  return guarded(
+      path(), [&] { return "el bloque de propiedades de '" + entry->name + "'"; },
+      [&] { return parseProperties(blob.asString(), state_->decoder, state_->format->is_jet4()); });
 }
 
-void Database::begin() { pages_->beginUnit(); }
+bool Database::writable() const {
+  return state_->pages->writable();
+}
 
-void Database::commit() { pages_->commitUnit(); }
+bool Database::inUnit() const {
+  return state_->pages->inUnit();
+}
+
+void Database::begin() {
+  state_->pages->beginUnit();
+}
+
+void Database::commit() {
+  state_->pages->commitUnit();
+}
 
 void Database::rollback() {
-  pages_->rollbackUnit();
+  state_->pages->rollbackUnit();
   forgetRowCaches();
 }
 
-void Database::savepoint() { pages_->savepoint(); }
+void Database::savepoint() {
+  state_->pages->savepoint();
+}
 
 void Database::rollbackToSavepoint() {
-  pages_->rollbackToSavepoint();
+  state_->pages->rollbackToSavepoint();
   forgetRowCaches();
 }
 
 void Database::forgetRowCaches() {
-  lookups_.clear();  // rows they no longer list are back
-  for (auto& [page, removers] : removers_) {
-    for (IndexEntryRemover& r : removers) r.forgetLeaf();
-  }
+  state_->lookups.clear();  // rows they no longer list are back
+  state_->deleter->forgetLeaves();
 }
 
 const std::vector<Relationship>& Database::relationships() const {
-  if (!relationships_) relationships_ = readRelationships(*this);
-  return *relationships_;
+  if (!state_->relationships) state_->relationships = readRelationships(*this);
+  return *state_->relationships;
 }
 
-const ColumnLookup& Database::lookup(const Table& table, size_t column) const {
-  auto& slot = lookups_[{table.def().page, column}];
-  if (!slot) slot = std::make_unique<ColumnLookup>(table, column);
-  return *slot;
+const IndexLookup& Database::lookup(const Table& table, size_t column) const {
+  return state_->lookups.get(table, column);
 }
 
 void Database::deleteRow(const Table& table, RowId id) {
-  if (!writable()) {
-    throw JetError(Msg::kReadOnlyDatabase, path());
-  }
-  const std::vector<DeleteStep> plan = planDelete(*this, table, id);
-  const bool own_unit = !inUnit();
-  if (own_unit) begin();
-  try {
-    for (const DeleteStep& step : plan) deleteOne(*step.def, step.row);
-  } catch (...) {
-    if (own_unit) rollback();
-    throw;
-  }
-  if (own_unit) commit();
+  state_->deleter->deleteRow(table, id);
 }
 
-void Database::deleteOne(const TableDef& def, RowId id) {
-  Table table(*this, def);
-  const Format& fmt = *format_;
-  // Everything the delete needs is read before the first page changes.
-  const std::vector<uint8_t> bytes = [&] {
-    ByteView b = table.rowBytes(id);
-    return std::vector<uint8_t>(b.data(), b.data() + b.size());
-  }();
-  const uint16_t slot = DataPage(*pages_, fmt, id.page).slot(id.row);
-  // The values the indexes and the lookups of the table key on; the other
-  // columns (a long memo, say) are not decoded.
-  std::vector<bool> needed(def.columns.size(), false);
-  for (const RealIndex& index : def.real_indexes) {
-    for (const IndexColumn& ic : index.columns) {
-      for (size_t i = 0; i < def.columns.size(); ++i) {
-        if (def.columns[i].number == ic.column_number) needed[i] = true;
-      }
-    }
-  }
-  for (const auto& [key, lookup] : lookups_) {
-    if (key.first == def.page && key.second < needed.size()) needed[key.second] = true;
-  }
-  std::vector<Value> values(def.columns.size());
-  std::vector<RowId> freed;  // long-value rows and an overflow part
-  guarded(path(), [id] { return rowName(id); }, [&] {
-    RowLayout layout(ByteView(bytes.data(), bytes.size()), fmt, def.var_slots > 0);
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      if (needed[i]) values[i] = decoder_.decode(layout, def.columns[i]);
-    }
-    for (const Column& c : def.columns) {
-      if (!c.isLongValue() || !layout.present(c)) continue;
-      if (std::optional<ByteView> field = layout.variable(c)) {
-        for (RowId r : longValueRows(*pages_, fmt, *field)) freed.push_back(r);
-      }
-    }
-    return 0;
-  });
-  if (slot & kSlotMoved) {
-    ByteView pointer = DataPage(*pages_, fmt, id.page).row(id.row);
-    freed.push_back(RowId::fromPointer(pointer.u32(0)));
-  }
-
-  auto removers = removers_.find(def.page);
-  if (removers == removers_.end()) {
-    std::vector<IndexEntryRemover> made;
-    for (const RealIndex& index : def.real_indexes) made.emplace_back(*pages_, fmt, def, index);
-    removers = removers_.emplace(def.page, std::move(made)).first;
-  }
-  for (IndexEntryRemover& remover : removers->second) remover.remove(*pages_, values, id);
-  for (RowId r : freed) {
-    if (!deleteSlot(pages_->writablePage(r.page), fmt, r.row)) {
-      throwBadFormat(path(), "los huecos de filas de la página " + std::to_string(r.page) +
-                                 " no son coherentes");
-    }
-  }
-  if (!deleteSlot(pages_->writablePage(id.page), fmt, id.row)) {
-    throwBadFormat(path(), "los huecos de filas de la página " + std::to_string(id.page) +
-                               " no son coherentes");
-  }
-  uint8_t* tdef = pages_->writablePage(def.page);
-  uint32_t rows;
-  std::memcpy(&rows, tdef + fmt.tdef_row_count, 4);
-  if (rows > 0) --rows;
-  std::memcpy(tdef + fmt.tdef_row_count, &rows, 4);
-
-  for (auto& [key, lookup] : lookups_) {
-    if (key.first == def.page) lookup->erase(id, values[key.second]);
-  }
+bool Database::hasTable(std::string_view name) const {
+  return findTable(name) != nullptr;
 }
-
-bool Database::hasTable(std::string_view name) const { return findTable(name) != nullptr; }
 
 Table Database::table(std::string_view name) const {
   const CatalogEntry* e = findTable(name);
@@ -230,15 +200,16 @@ Table Database::table(std::string_view name) const {
 }
 
 const TableDef& Database::tableDefAt(uint32_t page, const std::string& name) const {
-  auto it = defs_.find(page);
-  if (it == defs_.end()) {
-    auto def = std::make_unique<TableDef>(readTableDef(*pages_, *format_, page, header_.code_page));
+  auto& defs = state_->defs;
+  auto it = defs.find(page);
+  if (it == defs.end()) {
+    auto def = std::make_unique<TableDef>(
+        readTableDef(*state_->pages, *state_->format, page, state_->header.code_page));
     def->name = name;
-    it = defs_.emplace(page, std::move(def)).first;
+    it = defs.emplace(page, std::move(def)).first;
   }
   return *it->second;
 }
-
 std::vector<uint32_t> Table::dataPages() const {
   const PageSource& src = db_->pages();
   std::vector<uint32_t> out;
@@ -268,6 +239,10 @@ std::vector<RowId> Table::rowIds() const {
   return ids;
 }
 
+bool Table::isLive(RowId id) const {
+  return !(DataPage(db_->pages(), db_->format(), id.page).slot(id.row) & kSlotDeleted);
+}
+
 ByteView Table::rowBytes(RowId id) const {
   const PageSource& src = db_->pages();
   const Format& fmt = db_->format();
@@ -295,21 +270,25 @@ ByteView Table::rowBytes(RowId id) const {
 
 Value Table::read(RowId id, size_t index) const {
   ByteView bytes = rowBytes(id);
-  return guarded(db_->path(), [id] { return rowName(id); }, [&] {
-    RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
-    return db_->decoder().decode(layout, def_->columns.at(index));
-  });
+  return guarded(
+      db_->path(), [id] { return rowName(id); },
+      [&] {
+        RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
+        return db_->decoder().decode(layout, def_->columns.at(index));
+      });
 }
 
 std::vector<Value> Table::readRow(RowId id) const {
   ByteView bytes = rowBytes(id);
-  return guarded(db_->path(), [id] { return rowName(id); }, [&] {
-    RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
-    std::vector<Value> out;
-    out.reserve(def_->columns.size());
-    for (const Column& c : def_->columns) out.push_back(db_->decoder().decode(layout, c));
-    return out;
-  });
+  return guarded(
+      db_->path(), [id] { return rowName(id); },
+      [&] {
+        RowLayout layout(bytes, db_->format(), def_->var_slots > 0);
+        std::vector<Value> out;
+        out.reserve(def_->columns.size());
+        for (const Column& c : def_->columns) out.push_back(db_->decoder().decode(layout, c));
+        return out;
+      });
 }
 
 }  // namespace jet

@@ -5,6 +5,8 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "format/text_codec.h"
+#include "index/index_lookup.h"
+#include "relationships.h"
 
 namespace jet {
 

@@ -5,13 +5,9 @@
 
 #include <vector>
 
-#include "format/data_page.h"
-#include "format/table_def.h"
+#include "jet/database.h"
 
 namespace jet {
-
-class Database;
-class Table;
 
 struct DeleteStep {
   const TableDef* def;

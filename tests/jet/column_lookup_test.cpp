@@ -1,10 +1,8 @@
-// Column lookups against a plain reading of every row: every whole-number
-// and text column of every user table of the real files (values in any
-// order, negative, repeated, null; built from the column's own index where
-// it has one, else from the rows), questions no row answers, and rows
-// forgotten one by one as deletes forget them.
-#include "index/column_lookup.h"
-
+// Index lookups (the rows of one column by value) against a plain reading
+// of every row: every whole-number and text column of every user table of
+// the real files (values in any order, negative, repeated, null; built from
+// the column's own index where it has one, else from the rows), questions
+// no row answers, and rows forgotten one by one as deletes forget them.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -16,11 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "format/data_page.h"
+#include "index/index_lookup.h"
+#include "index/index_walk.h"
+#include "jet/creator.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "jet/creator.h"
-#include "index/index_numbers.h"
-#include "index/index_walk.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 
@@ -60,7 +59,7 @@ TEST(ColumnLookups, AnswerAsAScanWouldAndForgetDeletedRows) {
         SCOPED_TRACE(file.filename().string() + " " + name + "." + t.def().columns[c].name);
         std::map<std::string, Value> sample;
         auto want = byValue(t, c, sample);
-        jet::ColumnLookup lookup(t, c);
+        jet::IndexLookup lookup(t, c);
         ++columns;
         if (jet::readIndexNumbers(t, c)) {
           ++from_index;
@@ -113,21 +112,25 @@ TEST(ColumnLookups, AnswerAsAScanWouldAndForgetDeletedRows) {
 
 namespace {
 
+// A Jet 4 file with one table, cliprod(id, codcli), of `rows` rows whose
+// codcli is id % `codes`; with an index on codcli or without.
+void createCodes(const std::filesystem::path& file, int rows, int codes, bool indexed) {
+  jet::DatabaseCreator db(file.string(), {jet::Version::Jet4});
+  jet::TableDesign t{"cliprod", {}, {}};
+  t.columns = {{"id", jet::ColumnType::Long}, {"codcli", jet::ColumnType::Long}};
+  if (indexed) t.indexes = {{"codcli", {{"codcli"}}}};
+  const size_t table = db.addTable(t);
+  for (int i = 0; i < rows; ++i) db.insert(table, {Value::integer(i), Value::integer(i % codes)});
+  db.finish();
+}
+
 // A lookup built from an index that puts a row under another value than the
 // row holds (a damaged index) answers as the index says, but deleting that
 // row ends in an error naming the file, and nothing changes.
 TEST(ColumnLookups, AnIndexThatDisagreesWithItsRowsIsFoundOutByTheDelete) {
   const std::filesystem::path dir = testsupport::scratchDir();
   const std::filesystem::path file = dir / "codes.mdb";
-  {
-    jet::DatabaseCreator db(file.string(), {jet::Version::Jet4});
-    jet::TableDesign t{"cliprod", {}, {}};
-    t.columns = {{"id", jet::ColumnType::Long}, {"codcli", jet::ColumnType::Long}};
-    t.indexes = {{"codcli", {{"codcli"}}}};
-    const size_t table = db.addTable(t);
-    for (int i = 0; i < 50; ++i) db.insert(table, {Value::integer(i), Value::integer(i % 10)});
-    db.finish();
-  }
+  createCodes(file, 50, 10, true);
   uint32_t leaf = 0;
   {
     jet::Database db(file.string());
@@ -165,6 +168,47 @@ TEST(ColumnLookups, AnIndexThatDisagreesWithItsRowsIsFoundOutByTheDelete) {
     }
   }
   EXPECT_TRUE(readertest::readFile(file) == damaged) << "the refused delete changed the file";
+  std::filesystem::remove_all(dir);
+}
+
+// A lookup that could not be built (a row of the table is damaged) is not
+// kept: deleting another row of the table afterwards works, and asking for
+// the lookup again meets the damage again.
+TEST(ColumnLookups, OneThatCouldNotBeBuiltIsNotKept) {
+  const std::filesystem::path dir = testsupport::scratchDir();
+  const std::filesystem::path file = dir / "codes.mdb";
+  createCodes(file, 20, 4, false);
+  std::vector<RowId> ids;
+  std::streamoff damaged_row = 0;
+  {
+    jet::Database db(file.string());
+    const jet::Table t = db.table("cliprod");
+    ids = t.rowIds();
+    ASSERT_EQ(ids.size(), 20u);
+    const RowId target = ids[5];
+    const uint16_t slot = jet::DataPage(db.pages(), db.format(), target.page).slot(target.row);
+    damaged_row = static_cast<std::streamoff>(target.page) * 4096 + (slot & jet::kSlotOffsetMask);
+  }
+  // The row's column count now claims more columns than its bytes hold.
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(damaged_row);
+    f.put(static_cast<char>(0xFF));
+    f.put(static_cast<char>(0xFF));
+  }
+  jet::Database db(file.string(), jet::OpenMode::ReadWrite);
+  const jet::Table t = db.table("cliprod");
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      db.lookup(t, 1);
+      ADD_FAILURE() << "the damaged row went unnoticed";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::err::kBadFormat);
+    }
+    db.deleteRow(t, ids[attempt]);
+    EXPECT_FALSE(t.isLive(ids[attempt]));
+  }
+  EXPECT_TRUE(t.isLive(ids[2]));
   std::filesystem::remove_all(dir);
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "format/catalog.h"
 #include "format/data_page.h"
 #include "jet/database.h"
 #include "jet/error.h"

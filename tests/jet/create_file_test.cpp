@@ -13,13 +13,16 @@
 #if __has_include("jet/checker.h")
 #include "jet/checker.h"
 #endif
+#include "format/catalog.h"
 #include "format/data_page.h"
+#include "format/header.h"
 #include "format/usage_map.h"
 #include "index/index_page.h"
 #include "jet/creator.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/reader_test_util.h"
+#include "relationships.h"
 #include "support/shared_fixtures.h"
 
 namespace {

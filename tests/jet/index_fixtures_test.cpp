@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "format/catalog.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "index/index_key.h"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "format/bytes.h"
+#include "format/catalog.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/value.h"
@@ -140,7 +141,7 @@ inline size_t readEverything(const std::string& path) {
   };
   for (const std::string& name : db.tableNames()) {
     readTable(db.table(name));
-    if (const jet::CatalogEntry* e = db.findTable(name)) db.properties(*e);
+    db.properties(name);
   }
   db.relationships();
   // The catalog by its page: a damaged catalog may have lost its own name.

@@ -3,14 +3,16 @@
 // values.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "jet/error.h"
+#include "jet/query.h"
+#include "sql/sql_ast.h"
 #include "sql/sql_eval.h"
 #include "sql/sql_lexer.h"
-#include "sql/sql_parser.h"
 
 namespace {
 
@@ -186,8 +188,10 @@ jet::sql::Truth eval(const std::string& condition,
       }
     }
   };
-  resolve(*q.where);
-  return jet::sql::evaluate(*q.where,
+  // The parsed tree is shared and stays as parsed; columns are resolved on a copy.
+  const std::unique_ptr<Expr> tree = q.where->clone();
+  resolve(*tree);
+  return jet::sql::evaluate(*tree,
                             [&](size_t column) -> const Value& { return row.at(column).second; });
 }
 

@@ -12,7 +12,8 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/query.h"
-#include "sql/sql_parser.h"
+#include "sql/sql_ast.h"
+#include "sql/sql_eval.h"
 #include "support/shared_fixtures.h"
 
 namespace {
@@ -206,15 +207,15 @@ TEST(SqlClientes, NamesAndFormsWithoutRegardToCase) {
 
   // The bound tree shows an index what it can answer alone.
   const jet::BoundQuery products = jet::prepare(db, "SELECT * FROM cliprod WHERE 135 = CODCLI");
-  const auto eq = jet::columnEquality(*products.where);
+  const auto eq = jet::sql::columnEquality(*products.where);
   ASSERT_TRUE(eq);
   EXPECT_EQ(eq->column, col(products.table, "codcli"));
   EXPECT_EQ(eq->value, Value::integer(135));
-  EXPECT_FALSE(jet::columnEquality(*jet::prepare(db, kPurge).where));
+  EXPECT_FALSE(jet::sql::columnEquality(*jet::prepare(db, kPurge).where));
   EXPECT_FALSE(
-      jet::columnEquality(*jet::prepare(db, "SELECT * FROM cliprod WHERE codcli = id").where));
-  EXPECT_FALSE(
-      jet::columnEquality(*jet::prepare(db, "SELECT * FROM cliprod WHERE codcli = NULL").where));
+      jet::sql::columnEquality(*jet::prepare(db, "SELECT * FROM cliprod WHERE codcli = id").where));
+  EXPECT_FALSE(jet::sql::columnEquality(
+      *jet::prepare(db, "SELECT * FROM cliprod WHERE codcli = NULL").where));
   const jet::BoundQuery purge_query = jet::prepare(db, kPurge);
   EXPECT_EQ(purge_query.columns, (std::vector<size_t>{col(purge_query.table, "clies"),
                                                       col(purge_query.table, "clifre")}));

@@ -7,7 +7,8 @@
 #include <utility>
 
 #include "jet/error.h"
-#include "sql/sql_parser.h"
+#include "jet/query.h"
+#include "sql/sql_ast.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
 #include "jet/database.h"
 #include "support/shared_fixtures.h"
 

@@ -6,8 +6,9 @@
 #include <unordered_set>
 
 #include "check/checker_context.h"
+#include "format/catalog.h"
 #include "format/usage_map.h"
-#include "index/column_lookup.h"
+#include "index/index_lookup.h"
 #include "jet/error.h"
 #include "relationships.h"
 

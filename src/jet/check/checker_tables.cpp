@@ -5,6 +5,7 @@
 
 #include "check/checker_context.h"
 #include "format/long_value.h"
+#include "format/table_def.h"
 #include "format/row_layout.h"
 #include "jet/error.h"
 

@@ -15,40 +15,10 @@
 
 #include "format/format.h"
 #include "format/table_def.h"
-#include "jet/column.h"
+#include "jet/creator.h"
+#include "jet/table_def.h"
 
 namespace jet {
-
-struct ColumnDesign {
-  std::string name;
-  ColumnType type = ColumnType::Long;
-  // Text: characters (default 255); Binary: bytes (default 255); other
-  // types take their own size.
-  uint16_t size = 0;
-  bool autonumber = false;         // Long Integer only
-  bool compressed_unicode = true;  // Jet 4 Text and Memo
-  uint8_t extra_flags = 0;         // more column flag bits (system tables)
-};
-
-struct IndexColumnDesign {
-  std::string column;
-  bool ascending = true;
-};
-
-struct IndexDesign {
-  std::string name;
-  std::vector<IndexColumnDesign> columns;
-  bool primary_key = false;  // also unique and required
-  bool unique = false;
-  bool ignore_nulls = false;
-  bool required = false;
-};
-
-struct TableDesign {
-  std::string name;
-  std::vector<ColumnDesign> columns;
-  std::vector<IndexDesign> indexes;
-};
 
 // The columns and indexes of `design` as a TDEF stores them (no pages yet).
 // `system` marks the engine's own tables (type 'S', their column flags,

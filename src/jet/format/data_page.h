@@ -8,7 +8,6 @@
 // renumbered, so an id stays valid while the file is open.
 #pragma once
 
-#include <compare>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -16,18 +15,9 @@
 #include "format/bytes.h"
 #include "format/format.h"
 #include "io/page_source.h"
+#include "jet/types.h"
 
 namespace jet {
-
-struct RowId {
-  uint32_t page = 0;
-  uint8_t row = 0;
-
-  // The 4-byte row pointer of the file: row number in the low byte.
-  static RowId fromPointer(uint32_t p) { return {p >> 8, static_cast<uint8_t>(p & 0xFF)}; }
-  uint32_t toPointer() const { return (page << 8) | row; }
-  auto operator<=>(const RowId&) const = default;
-};
 
 inline constexpr uint8_t kDataPage = 0x01;
 inline constexpr size_t kDataFreeSpace = 2;  // u16: bytes between the slot table and the rows

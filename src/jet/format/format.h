@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace jet {
+#include "jet/types.h"
 
-enum class Version { Jet3, Jet4 };
+namespace jet {
 
 // Byte 1 of every data, table definition, index and usage map page.
 inline constexpr uint8_t kPageMark = 0x01;

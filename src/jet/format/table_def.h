@@ -12,14 +12,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "format/format.h"
 #include "io/page_source.h"
-#include "jet/column.h"
+#include "jet/table_def.h"
 
 namespace jet {
 
@@ -30,58 +26,6 @@ inline constexpr size_t kTdefContinuationHeader = 8;  // header of every page bu
 inline constexpr size_t kIndexColumnSlots = 10;       // columns a real index entry holds
 inline constexpr uint16_t kNoIndexColumn = 0xFFFF;    // an unused one
 inline constexpr uint16_t kEndOfLongValueMaps = 0xFFFF;
-
-struct IndexColumn {
-  uint16_t column_number = 0;
-  bool ascending = true;
-};
-
-// The index data on disk; several logical indexes may share one.
-struct RealIndex {
-  static constexpr uint8_t kUnique = 0x01;
-  static constexpr uint8_t kIgnoreNulls = 0x02;
-  static constexpr uint8_t kRequired = 0x08;
-
-  std::vector<IndexColumn> columns;
-  uint32_t used_map = 0;  // row pointer
-  uint32_t root_page = 0;
-  uint8_t flags = 0;
-};
-
-// An index as Access shows it, with its name and relationship role.
-struct LogicalIndex {
-  enum class Kind : uint8_t { Normal = 0, PrimaryKey = 1, ForeignKey = 2 };
-
-  std::string name;
-  uint32_t number = 0;
-  uint32_t real_index = 0;
-  uint8_t fk_role = 0;  // 1 referenced side, 2 referencing side
-  int32_t related_index = -1;
-  uint32_t related_table_page = 0;
-  bool cascade_updates = false;
-  uint8_t cascade_deletes = 0;  // 1 cascade, 2 set null
-  Kind kind = Kind::Normal;
-};
-
-struct TableDef {
-  uint32_t page = 0;  // first TDEF page; identifies the table
-  std::string name;
-  uint32_t row_count = 0;
-  uint32_t autonumber = 0;
-  uint8_t table_type = 0;
-  uint16_t max_cols = 0;
-  uint16_t var_slots = 0;
-  uint32_t used_map = 0;        // row pointer
-  uint32_t free_map = 0;        // row pointer
-  std::vector<Column> columns;  // sorted by column number
-  std::vector<RealIndex> real_indexes;
-  std::vector<LogicalIndex> logical_indexes;
-  std::vector<uint32_t> pages;  // the TDEF pages, in chain order
-
-  // Position in `columns`, matched without regard to case.
-  std::optional<size_t> findColumn(std::string_view name) const;
-  const Column* columnByNumber(uint16_t number) const;
-};
 
 // Reads the definition starting at `page`. Throws a format error naming the
 // file when the page is not a table definition, a chain loops or a field

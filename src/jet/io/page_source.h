@@ -17,10 +17,9 @@
 #include "io/journal.h"
 #include "io/lock_file.h"
 #include "io/os.h"
+#include "jet/types.h"
 
 namespace jet {
-
-enum class OpenMode { ReadOnly, ReadWrite };
 
 class PageSource {
  public:

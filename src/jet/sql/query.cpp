@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <deque>
 
+#include "index/index_lookup.h"
 #include "jet/error.h"
+#include "sql/sql_ast.h"
 #include "sql/sql_eval.h"
-#include "sql/sql_simple_equality.h"
 
 namespace jet {
 
@@ -68,47 +69,13 @@ class LazyRow {
 BoundQuery bind(const Query& query, const Database& db) {
   BoundQuery b{query.text, db.table(query.table), nullptr, {}};
   if (query.where) {
-    b.where = query.where->clone();
-    bindExpr(*b.where, b.table.def(), b.columns);
+    std::unique_ptr<Expr> where = query.where->clone();
+    bindExpr(*where, b.table.def(), b.columns);
+    b.where = std::move(where);
     std::sort(b.columns.begin(), b.columns.end());
     b.columns.erase(std::unique(b.columns.begin(), b.columns.end()), b.columns.end());
   }
   return b;
-}
-
-namespace {
-
-// `SELECT * FROM t WHERE c = n` on a whole-number column, bound straight
-// from the text to the tree the parser and bind would give it. Empty when
-// the text has another shape, or names what the general way must report.
-std::optional<BoundQuery> bindSimpleEquality(const Database& db, std::string_view text) {
-  const std::optional<sql::SimpleEquality> m = sql::matchSimpleEquality(text);
-  if (!m) return std::nullopt;
-  const CatalogEntry* entry = db.findTable(m->table);
-  if (!entry) return std::nullopt;
-  Table table(db, db.tableDefAt(entry->tdefPage(), entry->name));
-  const std::optional<size_t> column = table.def().findColumn(m->column);
-  if (!column || !table.def().columns[*column].isWholeNumber()) return std::nullopt;
-
-  auto where = std::make_unique<Expr>();
-  where->kind = Expr::Kind::Compare;
-  where->op = sql::CompareOp::Equal;
-  where->left.is_column = true;
-  where->left.name = std::string(m->column);
-  where->left.column = *column;
-  where->left.text = where->left.name;
-  where->left.position = m->column_offset + 1;
-  where->right.literal = Value::integer(m->value);
-  where->right.text = std::string(m->number);
-  where->right.position = m->number_offset + 1;
-  return BoundQuery{std::string(text), table, std::move(where), {*column}};
-}
-
-}  // namespace
-
-BoundQuery prepare(const Database& db, std::string_view text) {
-  if (std::optional<BoundQuery> simple = bindSimpleEquality(db, text)) return std::move(*simple);
-  return bind(parseQuery(text), db);
 }
 
 bool matches(const BoundQuery& query, RowId id) {
@@ -126,7 +93,7 @@ bool matches(const BoundQuery& query, const std::vector<Value>& row) {
 
 namespace {
 
-// Whether the column's lookup answers `column = value` exactly as the
+// Whether the column's index lookup answers `column = value` exactly as the
 // condition would: whole-number columns against a whole number.
 bool lookupAnswers(const Column& c, const Value& v) {
   if (!c.isWholeNumber()) return false;
@@ -141,10 +108,11 @@ bool lookupAnswers(const Column& c, const Value& v) {
 }  // namespace
 
 std::vector<RowId> select(const BoundQuery& query) {
-  // `codcli = 57` asked once per client would scan the table each time; the
-  // database's lookup of the column is built once and kept true by deletes.
+  // A key equality asked again and again with other values would scan the
+  // table each time; the database's index lookup of the column is built
+  // once and kept true by deletes.
   if (query.where) {
-    if (auto eq = columnEquality(*query.where)) {
+    if (auto eq = sql::columnEquality(*query.where)) {
       if (lookupAnswers(query.table.def().columns[eq->column], eq->value)) {
         return query.table.database().lookup(query.table, eq->column).find(eq->value);
       }
@@ -159,15 +127,6 @@ std::vector<RowId> select(const BoundQuery& query) {
 
 std::vector<RowId> select(const Database& db, std::string_view text) {
   return select(prepare(db, text));
-}
-
-std::optional<ColumnEquality> columnEquality(const sql::Expr& e) {
-  if (e.kind != Expr::Kind::Compare || e.op != sql::CompareOp::Equal) return std::nullopt;
-  if (e.left.is_column == e.right.is_column) return std::nullopt;
-  const Operand& column = e.left.is_column ? e.left : e.right;
-  const Operand& literal = e.left.is_column ? e.right : e.left;
-  if (literal.literal.isNull()) return std::nullopt;
-  return ColumnEquality{column.column, literal.literal};
 }
 
 }  // namespace jet

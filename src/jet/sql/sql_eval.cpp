@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "jet/error.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet::sql {
 
@@ -260,9 +260,18 @@ Truth evaluate(const Expr& e, const ColumnSource& row) {
 void throwTypeClash(const Expr& compare, const std::string& left_type,
                     const std::string& right_type) {
   throw JetError(Msg::kCriteriaTypeMismatch,
-                 compare.left.text + " " + compareOpText(compare.op) + " " +
-                     compare.right.text + ": " + describeOperand(compare.left, left_type) +
+                 compare.left.text + " " + compareOpText(compare.op) + " " + compare.right.text +
+                     ": " + describeOperand(compare.left, left_type) +
                      " no se puede comparar con " + describeOperand(compare.right, right_type));
+}
+
+std::optional<ColumnEquality> columnEquality(const Expr& e) {
+  if (e.kind != Expr::Kind::Compare || e.op != CompareOp::Equal) return std::nullopt;
+  if (e.left.is_column == e.right.is_column) return std::nullopt;
+  const Operand& column = e.left.is_column ? e.left : e.right;
+  const Operand& literal = e.left.is_column ? e.right : e.left;
+  if (literal.literal.isNull()) return std::nullopt;
+  return ColumnEquality{column.column, literal.literal};
 }
 
 std::string columnTypeNameEs(ColumnType type) {

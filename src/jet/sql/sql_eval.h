@@ -9,8 +9,8 @@
 #include <string>
 
 #include "jet/column.h"
-#include "sql/sql_ast.h"
 #include "jet/value.h"
+#include "sql/sql_ast.h"
 
 namespace jet::sql {
 
@@ -38,6 +38,14 @@ Truth evaluate(const Expr& expr, const ColumnSource& row);
 // `left_type` / `right_type` ("Texto"), ignored for literals.
 [[noreturn]] void throwTypeClash(const Expr& compare, const std::string& left_type,
                                  const std::string& right_type);
+
+// `column = literal` (either way round, literal not null): the condition an
+// index on the column can answer alone.
+struct ColumnEquality {
+  size_t column;
+  Value value;
+};
+std::optional<ColumnEquality> columnEquality(const Expr& condition);
 
 // The type's name for messages, in Spanish ("Texto", "Fecha/Hora").
 std::string columnTypeNameEs(ColumnType type);

@@ -1,13 +1,13 @@
-#include "sql/sql_parser.h"
-
 #include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <vector>
 
-#include "jet/error.h"
-#include "sql/sql_lexer.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
+#include "jet/query.h"
+#include "sql/sql_ast.h"
+#include "sql/sql_lexer.h"
 
 namespace jet {
 
@@ -241,7 +241,8 @@ class Parser {
     next();
     if (!isName(peek())) fail("se esperaba un nombre de campo después de '.'");
     o.name = next().value;
-    if (!equalsIgnoreCase(qualifier, table_)) throw JetError(Msg::kUnknownField, qualifier + "." + o.name);
+    if (!equalsIgnoreCase(qualifier, table_))
+      throw JetError(Msg::kUnknownField, qualifier + "." + o.name);
   }
 
   std::string_view text_;
@@ -262,6 +263,13 @@ std::string_view firstWord(std::string_view s) {
 }
 
 }  // namespace
+
+StatementKind statementKind(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  return equalsIgnoreCase(firstWord(text.substr(i)), "DELETE") ? StatementKind::Delete
+                                                               : StatementKind::Select;
+}
 
 Query parseDelete(std::string_view text) {
   return Parser(text).parseDelete();

@@ -17,11 +17,11 @@
 // Rows fill data pages in the order they come, each page packed until the
 // next row does not fit. Long values (memo, OLE) longer than 64 bytes go to
 // long-value pages of their column. Index entries are gathered as rows come
-// and each index is built in one pass once its table is complete (see
-// index_builder.h). Finishing writes the catalog rows, the usage maps, the
-// table definitions with their row counts and autonumber counters, the global
-// page map and the header, and flushes the file to disk. Pages are written
-// as soon as they are full, so memory holds only the index entries.
+// and each index is built in one pass once its table is complete. Finishing
+// writes the catalog rows, the usage maps, the table definitions with their
+// row counts and autonumber counters, the global page map and the header,
+// and flushes the file to disk. Pages are written as soon as they are full,
+// so memory holds only the index entries.
 //
 // The same calls give the same bytes: nothing depends on the clock (the
 // creation date is an option) or on memory addresses.
@@ -32,14 +32,47 @@
 #include <string>
 #include <vector>
 
-#include "create/table_creator.h"
-#include "format/data_page.h"
-#include "format/format.h"
-#include "format/table_def.h"
-#include "io/os.h"
+#include "jet/column.h"
+#include "jet/table_def.h"
+#include "jet/types.h"
 #include "jet/value.h"
 
 namespace jet {
+
+struct Format;
+
+// A new table as a program describes it: its columns in order and its
+// indexes by column name.
+struct ColumnDesign {
+  std::string name;
+  ColumnType type = ColumnType::Long;
+  // Text: characters (default 255); Binary: bytes (default 255); other
+  // types take their own size.
+  uint16_t size = 0;
+  bool autonumber = false;         // Long Integer only
+  bool compressed_unicode = true;  // Jet 4 Text and Memo
+  uint8_t extra_flags = 0;         // more column flag bits (system tables)
+};
+
+struct IndexColumnDesign {
+  std::string column;
+  bool ascending = true;
+};
+
+struct IndexDesign {
+  std::string name;
+  std::vector<IndexColumnDesign> columns;
+  bool primary_key = false;  // also unique and required
+  bool unique = false;
+  bool ignore_nulls = false;
+  bool required = false;
+};
+
+struct TableDesign {
+  std::string name;
+  std::vector<ColumnDesign> columns;
+  std::vector<IndexDesign> indexes;
+};
 
 struct CreateOptions {
   Version version = Version::Jet4;

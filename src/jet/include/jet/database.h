@@ -1,28 +1,31 @@
-// An open Access database file: its header, its catalog and its tables.
+// An open Access database file: its tables, their rows, and deleting rows as
+// Access does, in units of work.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "format/catalog.h"
-#include "index/column_lookup.h"
-#include "format/data_page.h"
-#include "format/format.h"
-#include "format/header.h"
-#include "index/index_delete.h"
-#include "io/page_source.h"
-#include "format/properties.h"
-#include "relationships.h"
-#include "format/table_def.h"
+#include "jet/table_def.h"
+#include "jet/types.h"
 #include "jet/value.h"
-#include "format/value_decoder.h"
 
 namespace jet {
+
+// The engine's own parts, which its accessors below hand to the engine's
+// layers; a program has no use for them.
+class ByteView;
+class IndexLookup;
+class PageSource;
+class ValueDecoder;
+struct CatalogEntry;
+struct Format;
+struct Header;
+struct Relationship;
 
 class Table;
 
@@ -35,32 +38,30 @@ class Database {
   explicit Database(const std::string& path, OpenMode mode = OpenMode::ReadOnly,
                     Os& os = systemOs());
   ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
 
-  const std::string& path() const { return pages_->path(); }
-  const Header& header() const { return header_; }
-  const Format& format() const { return *format_; }
-  const PageSource& pages() const { return *pages_; }
-  const ValueDecoder& decoder() const { return decoder_; }
+  const std::string& path() const;
+  Version version() const;
 
-  // Every catalog entry, in catalog order.
-  const std::vector<CatalogEntry>& catalog() const { return catalog_; }
   // The user tables' names, in catalog order.
   std::vector<std::string> tableNames() const;
   // A user or system table by name, without regard to case. Throws 3078.
   Table table(std::string_view name) const;
   bool hasTable(std::string_view name) const;
-  // The catalog entry of a table, by name without regard to case; null when none.
-  const CatalogEntry* findTable(std::string_view name) const;
-  // The object's properties (the table's and its columns'); empty when it has none.
-  std::vector<PropertyBlock> properties(const CatalogEntry& entry) const;
+  // The properties of a table (its own block and its columns'), the table
+  // named without regard to case; empty when it has none or there is no
+  // such table.
+  std::vector<PropertyBlock> properties(std::string_view table) const;
+
   // Units of work: every change between begin and commit reaches the file
   // whole at commit, or not at all (rollback, or a crash before the commit
   // completed). A change made outside a unit is a unit of its own.
-  bool writable() const { return pages_->writable(); }
+  bool writable() const;
   void begin();
   void commit();
   void rollback();
-  bool inUnit() const { return pages_->inUnit(); }
+  bool inUnit() const;
   // A savepoint in the open unit; rollbackToSavepoint takes back every
   // change made since and leaves the unit open.
   void savepoint();
@@ -73,29 +74,30 @@ class Database {
   // with 3200 and nothing changes. Throws 3027 on a read-only database.
   void deleteRow(const Table& table, RowId id);
 
-  // Relationships between the tables (read once).
-  const std::vector<Relationship>& relationships() const;
-  // A lookup of one column's values, built on first use and kept true by deleteRow.
-  const ColumnLookup& lookup(const Table& table, size_t column) const;
-
+  // For the engine's layers.
+  const Header& header() const;
+  const Format& format() const;
+  const PageSource& pages() const;
+  const ValueDecoder& decoder() const;
+  // Every catalog entry, in catalog order.
+  const std::vector<CatalogEntry>& catalog() const;
+  // The catalog entry of a table, by name without regard to case; null when none.
+  const CatalogEntry* findTable(std::string_view name) const;
   // The definition at a TDEF page (cached for the life of the database).
   const TableDef& tableDefAt(uint32_t page, const std::string& name = {}) const;
+  // Relationships between the tables (read once).
+  const std::vector<Relationship>& relationships() const;
+  // The rows of one column by value, built on first use and kept true by
+  // deleteRow.
+  const IndexLookup& lookup(const Table& table, size_t column) const;
 
  private:
+  struct State;
+
   void loadCatalog();
-  void deleteOne(const TableDef& def, RowId id);
   void forgetRowCaches();
 
-  std::unique_ptr<PageSource> pages_;
-  Header header_;
-  const Format* format_ = nullptr;
-  ValueDecoder decoder_;
-  std::vector<CatalogEntry> catalog_;
-  mutable std::map<uint32_t, std::unique_ptr<TableDef>> defs_;
-  mutable std::optional<std::vector<Relationship>> relationships_;
-  mutable std::map<std::pair<uint32_t, size_t>, std::unique_ptr<ColumnLookup>> lookups_;
-  // Per table (first TDEF page), one remover per real index, in order.
-  std::map<uint32_t, std::vector<IndexEntryRemover>> removers_;
+  std::unique_ptr<State> state_;
 };
 
 // A table of an open database. Rows are named by row id; a moved row keeps
@@ -113,13 +115,17 @@ class Table {
   // Calls `fn` for every live row, in the file's order.
   void scan(const std::function<void(RowId)>& fn) const;
   std::vector<RowId> rowIds() const;
+  // Whether the row's slot still holds a live row (a delete that cascaded
+  // may have taken a row selected before it).
+  bool isLive(RowId id) const;
+
+  // Column `index` (position in def().columns) of the row.
+  Value read(RowId id, size_t index) const;
+  std::vector<Value> readRow(RowId id) const;
 
   // The stored bytes of a live row, following a moved row to its data.
   // Throws a format error when the id names no live row.
   ByteView rowBytes(RowId id) const;
-  // Column `index` (position in def().columns) of the row.
-  Value read(RowId id, size_t index) const;
-  std::vector<Value> readRow(RowId id) const;
 
  private:
   const Database* db_;

@@ -1,7 +1,10 @@
-#include "sql/sql_simple_equality.h"
+#include "sql/prepared_statement.h"
 
-#include "sql/sql_lexer.h"
+#include "format/catalog.h"
 #include "format/text_codec.h"
+#include "jet/query.h"
+#include "sql/sql_ast.h"
+#include "sql/sql_lexer.h"
 
 namespace jet::sql {
 
@@ -67,12 +70,12 @@ class Cursor {
 
 }  // namespace
 
-std::optional<SimpleEquality> matchSimpleEquality(std::string_view text) {
+std::optional<KeyEquality> matchKeyEquality(std::string_view text) {
   for (char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;  // positions count bytes here
   }
   Cursor c(text);
-  SimpleEquality out;
+  KeyEquality out;
   c.spaces();
   if (!c.keyword("SELECT")) return std::nullopt;
   c.spaces();
@@ -102,3 +105,42 @@ std::optional<SimpleEquality> matchSimpleEquality(std::string_view text) {
 }
 
 }  // namespace jet::sql
+
+namespace jet {
+
+namespace {
+
+// A key equality on a whole-number column, bound straight from the text to
+// the tree the parser and bind would give it. Empty when the text has
+// another shape, or names what the general way must report.
+std::optional<BoundQuery> prepareKeyEquality(const Database& db, std::string_view text) {
+  const std::optional<sql::KeyEquality> m = sql::matchKeyEquality(text);
+  if (!m) return std::nullopt;
+  const CatalogEntry* entry = db.findTable(m->table);
+  if (!entry) return std::nullopt;
+  Table table(db, db.tableDefAt(entry->tdefPage(), entry->name));
+  const std::optional<size_t> column = table.def().findColumn(m->column);
+  if (!column || !table.def().columns[*column].isWholeNumber()) return std::nullopt;
+
+  auto where = std::make_unique<sql::Expr>();
+  where->kind = sql::Expr::Kind::Compare;
+  where->op = sql::CompareOp::Equal;
+  where->left.is_column = true;
+  where->left.name = std::string(m->column);
+  where->left.column = *column;
+  where->left.text = where->left.name;
+  where->left.position = m->column_offset + 1;
+  where->right.literal = Value::integer(m->value);
+  where->right.text = std::string(m->number);
+  where->right.position = m->number_offset + 1;
+  return BoundQuery{std::string(text), table, std::move(where), {*column}};
+}
+
+}  // namespace
+
+BoundQuery prepare(const Database& db, std::string_view text) {
+  if (std::optional<BoundQuery> key = prepareKeyEquality(db, text)) return std::move(*key);
+  return bind(parseQuery(text), db);
+}
+
+}  // namespace jet
