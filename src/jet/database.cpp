@@ -154,7 +154,15 @@ void Database::begin() {
 }
 
 void Database::commit() {
-  state_->pages->commitUnit();
+  try {
+    state_->pages->commitUnit();
+  } catch (...) {
+    // A commit that fails puts every page back as it was before the unit:
+    // the rows the unit deleted are live again, so what was kept about
+    // them goes, as after a rollback.
+    forgetRowCaches();
+    throw;
+  }
 }
 
 void Database::rollback() {

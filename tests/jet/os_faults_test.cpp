@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "index/index_lookup.h"
 #include "io/journal.h"
 #include "io/lock_file.h"
 #include "jet/checker.h"
@@ -61,6 +62,9 @@ class OsFaults : public ::testing::Test {
     for (size_t i = 0; i < all.size() && rows.size() < 12; i += step) {
       rows.push_back(all[i]);
     }
+    // The lookup is built before the unit, so the unit's deletes change it.
+    const size_t code = *products.def().findColumn("codcli");
+    db.lookup(products, code);
     db.begin();
     for (jet::RowId id : rows) db.deleteRow(products, id);
     os.clearCalls();
@@ -69,6 +73,12 @@ class OsFaults : public ::testing::Test {
       db.commit();
     } catch (const jet::JetError& e) {
       result = e;
+      // The rows are back, so the lookup must find them again.
+      for (jet::RowId id : rows) {
+        const std::vector<jet::RowId> found =
+            db.lookup(products, code).find(products.read(id, code));
+        EXPECT_NE(std::find(found.begin(), found.end(), id), found.end()) << "row back, not found";
+      }
     }
     if (calls) *calls = os.calls();
     EXPECT_FALSE(db.inUnit());
