@@ -202,11 +202,14 @@ DefinitionTail readDefinitionTail(const PageSource& src, const Format& f, const 
   return tail;
 }
 
-std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
-                                           const TableExtras& extras) {
+namespace {
+
+// The first page's header and the table's fixed fields, then one count
+// entry per real index. The caller's split fills in free space and next
+// page; the definition length is set once the whole is encoded.
+void appendDefinitionHeader(ByteBuilder& b, const Format& fmt, const TableDef& def,
+                            const TableExtras& extras) {
   const bool jet4 = fmt.is_jet4();
-  ByteBuilder b;
-  // Header of the first page; the caller's split fills in free space and next.
   b.u8(kTdefPage);
   b.u8(kPageMark);
   if (jet4) {
@@ -240,7 +243,12 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u32(i < extras.distinct_keys.size() ? extras.distinct_keys[i] : 0);
     if (jet4) b.u32(0);
   }
+}
 
+// The column entries, then the column names in the same order.
+void appendColumns(ByteBuilder& b, const Format& fmt, const TableDef& def,
+                   const TableExtras& extras) {
+  const bool jet4 = fmt.is_jet4();
   for (const Column& c : def.columns) {
     b.u8(c.type_code);
     if (jet4) b.u32(kJet4Magic);
@@ -272,7 +280,12 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u16(c.length);
   }
   for (const Column& c : def.columns) appendName(b, fmt, c.name);
+}
 
+// The real index entries: their columns (unused slots marked empty), usage
+// map, root page and flags.
+void appendRealIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
+  const bool jet4 = fmt.is_jet4();
   for (const RealIndex& r : def.real_indexes) {
     if (jet4) b.u32(kJet4RealMagic);
     for (size_t k = 0; k < kIndexColumnSlots; ++k) {
@@ -290,8 +303,12 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     b.u8(r.flags);
     if (jet4) b.zeros(5);
   }
+}
 
-  // Logical indexes sorted by name, as Access stores them.
+// The logical index entries, then their names, sorted by name as Access
+// stores them.
+void appendLogicalIndexes(ByteBuilder& b, const Format& fmt, const TableDef& def) {
+  const bool jet4 = fmt.is_jet4();
   std::vector<const LogicalIndex*> logical;
   for (const LogicalIndex& l : def.logical_indexes) logical.push_back(&l);
   std::stable_sort(logical.begin(), logical.end(),
@@ -312,13 +329,28 @@ std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& de
     if (jet4) b.u32(0);
   }
   for (const LogicalIndex* l : logical) appendName(b, fmt, l->name);
+}
 
+// The usage maps of the memo and OLE columns, ended by FF FF.
+void appendLongValueMaps(ByteBuilder& b, const TableExtras& extras) {
   for (const LongValueColumnMaps& m : extras.long_value_maps) {
     b.u16(m.column_number);
     b.u32(m.owned);
     b.u32(m.free);
   }
   b.u16(kEndOfLongValueMaps);
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeTableDefinition(const Format& fmt, const TableDef& def,
+                                           const TableExtras& extras) {
+  ByteBuilder b;
+  appendDefinitionHeader(b, fmt, def, extras);
+  appendColumns(b, fmt, def, extras);
+  appendRealIndexes(b, fmt, def);
+  appendLogicalIndexes(b, fmt, def);
+  appendLongValueMaps(b, extras);
   putU32(b.bytes().data() + kTdefLength, static_cast<uint32_t>(b.size()));
   return std::move(b.bytes());
 }
