@@ -43,7 +43,6 @@
 #include "jet/database.h"
 #include "jet/error.h"
 
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -41,7 +41,6 @@
 #include "jet/error.h"
 #include "jet/query.h"
 
-
 namespace {
 
 namespace fs = std::filesystem;

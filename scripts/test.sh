@@ -9,6 +9,22 @@ bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# Every C++ file as .clang-format lays it out; a file that differs fails the run.
+echo "== format"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  unformatted=()
+  while IFS= read -r -d '' f; do
+    clang-format "$f" | cmp -s - "$f" || unformatted+=("$f")
+  done < <(git ls-files -z -- '*.cpp' '*.h')
+  if [ ${#unformatted[@]} -gt 0 ]; then
+    echo "these files differ from .clang-format (run clang-format -i on them):"
+    printf '  %s\n' "${unformatted[@]}"
+    exit 1
+  fi
+else
+  echo "not a git checkout: format check skipped"
+fi
+
 echo "== build (RelWithDebInfo)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"

@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/error.h"
 #include "jet/creator.h"
+#include "jet/error.h"
 #include "jet/value.h"
 
 namespace {

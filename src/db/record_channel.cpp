@@ -6,7 +6,8 @@
 
 namespace db {
 
-RecordChannel::RecordChannel(std::string record_source) : record_source_(std::move(record_source)) {}
+RecordChannel::RecordChannel(std::string record_source)
+    : record_source_(std::move(record_source)) {}
 
 void RecordChannel::setDatabaseName(const std::string& path) {
   database_name_ = path;

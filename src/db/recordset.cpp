@@ -19,8 +19,12 @@ Recordset::Recordset(std::shared_ptr<jet::Database> database, jet::Table table,
       rows_(std::move(rows)),
       deleted_(rows_.size(), false) {}
 
-bool Recordset::isEOF() const { return rows_.empty() || position_ >= static_cast<long>(rows_.size()); }
-bool Recordset::isBOF() const { return rows_.empty() || position_ < 0; }
+bool Recordset::isEOF() const {
+  return rows_.empty() || position_ >= static_cast<long>(rows_.size());
+}
+bool Recordset::isBOF() const {
+  return rows_.empty() || position_ < 0;
+}
 
 bool Recordset::hasCurrentRow() const {
   return !isEOF() && !isBOF() && !deleted_[static_cast<size_t>(position_)];
@@ -56,7 +60,9 @@ void Recordset::MoveLast(int /*options*/) {
   moved();
 }
 
-long Recordset::RecordCount() const { return static_cast<long>(rows_.size()) - deleted_count_; }
+long Recordset::RecordCount() const {
+  return static_cast<long>(rows_.size()) - deleted_count_;
+}
 
 void Recordset::requireCurrent() const {
   if (isEOF() || isBOF()) throwNoCurrentRecord();

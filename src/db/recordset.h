@@ -16,7 +16,8 @@ namespace db {
 
 class Recordset {
  public:
-  Recordset(std::shared_ptr<jet::Database> database, jet::Table table, std::vector<jet::RowId> rows);
+  Recordset(std::shared_ptr<jet::Database> database, jet::Table table,
+            std::vector<jet::RowId> rows);
 
   // True when the cursor is after the last row (isEOF) or before the first
   // (isBOF); both on an empty recordset. (EOF is a C macro, hence the names.)

@@ -2,10 +2,10 @@
 
 #include <set>
 
-#include "jet/database.h"
-#include "jet/error.h"
 #include "format/text_codec.h"
 #include "index/index_lookup.h"
+#include "jet/database.h"
+#include "jet/error.h"
 #include "relationships.h"
 
 namespace jet {
@@ -43,7 +43,8 @@ class Planner {
     for (size_t i = 0; i < rel.columns.size(); ++i) {
       auto m = table.def().findColumn(rel.referenced_columns[i]);
       auto t = child.def().findColumn(rel.columns[i]);
-      if (!m || !t) throwBadFormat(db_.path(), "la relación '" + rel.name + "' nombra una columna inexistente");
+      if (!m || !t)
+        throwBadFormat(db_.path(), "la relación '" + rel.name + "' nombra una columna inexistente");
       mine.push_back(*m);
       theirs.push_back(*t);
     }
@@ -73,8 +74,8 @@ class Planner {
 std::vector<DeleteStep> planDelete(const Database& db, const Table& table, RowId row) {
   bool referenced = false;
   for (const Relationship& rel : db.relationships()) {
-    referenced = referenced ||
-                 (rel.enforced() && equalsIgnoreCase(rel.referenced_table, table.name()));
+    referenced =
+        referenced || (rel.enforced() && equalsIgnoreCase(rel.referenced_table, table.name()));
   }
   if (!referenced) return {{&table.def(), row}};  // no other row can depend on this one
   Planner p(db);

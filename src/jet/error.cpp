@@ -54,7 +54,8 @@ constexpr Row kErrors[] = {
      "No se reconoce '%1' como nombre de campo o expresión válida."},
     {Msg::kSyntax, err::kSyntax,
      "Error de sintaxis en la expresión de consulta '%1'. (posición %2: %3)"},
-    {Msg::kUnknownTable, err::kUnknownTable, "No se encuentra la tabla o consulta de entrada '%1'."},
+    {Msg::kUnknownTable, err::kUnknownTable,
+     "No se encuentra la tabla o consulta de entrada '%1'."},
     {Msg::kFieldTooSmall, err::kFieldTooSmall,
      "El campo '%1' es demasiado pequeño para aceptar la cantidad de datos que intentó agregar."},
     {Msg::kRecordDeleted, err::kRecordDeleted, "El registro se ha eliminado."},
@@ -87,11 +88,15 @@ constexpr bool inEnumOrder() {
 }
 static_assert(inEnumOrder(), "every error has one row, in the enum's order");
 
-const Row& rowOf(Msg msg) { return kErrors[static_cast<size_t>(msg)]; }
+const Row& rowOf(Msg msg) {
+  return kErrors[static_cast<size_t>(msg)];
+}
 
 }  // namespace
 
-int errorNumber(Msg msg) { return rowOf(msg).number; }
+int errorNumber(Msg msg) {
+  return rowOf(msg).number;
+}
 
 std::string errorText(Msg msg, std::initializer_list<std::string_view> args) {
   std::string out;

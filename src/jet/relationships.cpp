@@ -14,7 +14,8 @@ std::vector<Relationship> readRelationships(const Database& db) {
   Table t = db.table("MSysRelationships");
   auto col = [&](const char* name) {
     auto i = t.def().findColumn(name);
-    if (!i) throwBadFormat(db.path(), std::string("a MSysRelationships le falta la columna ") + name);
+    if (!i)
+      throwBadFormat(db.path(), std::string("a MSysRelationships le falta la columna ") + name);
     return *i;
   };
   const size_t name = col("szRelationship"), flags = col("grbit"), index = col("icolumn"),

@@ -14,7 +14,7 @@ struct Relationship {
   static constexpr uint32_t kCascadeDeletes = 0x00001000;
 
   std::string name;
-  std::string table;             // the "many" side, whose rows refer
+  std::string table;  // the "many" side, whose rows refer
   std::vector<std::string> columns;
   std::string referenced_table;  // the "one" side
   std::vector<std::string> referenced_columns;

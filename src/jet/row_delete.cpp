@@ -7,7 +7,6 @@
 #include "format/data_page.h"
 #include "format/long_value.h"
 #include "format/row_layout.h"
-#include "format/data_page.h"
 #include "format/value_decoder.h"
 #include "index/index_lookup.h"
 #include "jet/error.h"

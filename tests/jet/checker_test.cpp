@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/database.h"
-#include "jet/error.h"
+#include "format/row_layout.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
 #include "index/index_walk.h"
-#include "format/row_layout.h"
+#include "jet/database.h"
+#include "jet/error.h"
 #include "support/shared_fixtures.h"
 
 namespace {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "format/data_page.h"
-#include "jet/database.h"
-#include "jet/error.h"
 #include "format/row_layout.h"
 #include "format/usage_map.h"
+#include "jet/database.h"
+#include "jet/error.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

@@ -9,12 +9,12 @@
 
 #include "format/catalog.h"
 #include "format/data_page.h"
-#include "jet/database.h"
-#include "jet/error.h"
+#include "format/usage_map.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
 #include "index/index_walk.h"
-#include "format/usage_map.h"
+#include "jet/database.h"
+#include "jet/error.h"
 
 namespace createcheck {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/error.h"
 #include "jet/creator.h"
+#include "jet/error.h"
 
 namespace {
 

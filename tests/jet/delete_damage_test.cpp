@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "format/usage_map.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "format/usage_map.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

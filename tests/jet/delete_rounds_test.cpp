@@ -60,7 +60,6 @@
 #include "jet/creator.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "format/usage_map.h"
 #include "relationships.h"
 #include "support/shared_fixtures.h"
 

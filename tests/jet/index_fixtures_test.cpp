@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "format/catalog.h"
-#include "jet/database.h"
-#include "jet/error.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
 #include "index/index_walk.h"
+#include "jet/database.h"
+#include "jet/error.h"
 #include "support/shared_fixtures.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "index/index_walk.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "index/index_walk.h"
 #include "support/shared_fixtures.h"
 
 namespace {

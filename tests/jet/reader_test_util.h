@@ -70,7 +70,9 @@ namespace readertest {
 
 namespace fs = std::filesystem;
 
-inline fs::path scratchDir() { return testsupport::scratchDir(); }
+inline fs::path scratchDir() {
+  return testsupport::scratchDir();
+}
 
 // A byte view over a literal list of bytes; the vector must outlive the view.
 inline jet::ByteView view(const std::vector<uint8_t>& b) {

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "format/data_page.h"
+#include "format/row_layout.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "format/row_layout.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

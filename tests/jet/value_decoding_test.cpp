@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "format/text_codec.h"
+#include "format/value_decoder.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "format/text_codec.h"
 #include "jet/value.h"
-#include "format/value_decoder.h"
 #include "reader_test_util.h"
 #include "support/shared_fixtures.h"
 

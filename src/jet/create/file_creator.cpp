@@ -5,9 +5,8 @@
 #include <optional>
 #include <stdexcept>
 
-#include "format/catalog.h"
 #include "create/table_creator.h"
-#include "jet/error.h"
+#include "format/catalog.h"
 #include "format/header.h"
 #include "format/long_value.h"
 #include "format/row_packer.h"

@@ -116,6 +116,8 @@ constexpr Format kJet4 = {
 
 }  // namespace
 
-const Format& formatFor(Version v) { return v == Version::Jet3 ? kJet3 : kJet4; }
+const Format& formatFor(Version v) {
+  return v == Version::Jet3 ? kJet3 : kJet4;
+}
 
 }  // namespace jet

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "jet/column.h"
 #include "format/text_codec.h"
+#include "jet/column.h"
 
 namespace jet {
 
@@ -38,8 +38,8 @@ std::vector<PropertyBlock> parseProperties(const std::string& blob, const ValueD
                                            bool jet4) {
   std::vector<PropertyBlock> blocks;
   ByteView all(reinterpret_cast<const uint8_t*>(blob.data()), blob.size());
-  if (all.size() < 4 || (std::memcmp(all.data(), "MR2", 4) != 0 &&
-                         std::memcmp(all.data(), "KKD", 4) != 0)) {
+  if (all.size() < 4 ||
+      (std::memcmp(all.data(), "MR2", 4) != 0 && std::memcmp(all.data(), "KKD", 4) != 0)) {
     return blocks;
   }
   std::vector<std::string> names;
@@ -84,7 +84,8 @@ std::vector<PropertyBlock> parseProperties(const std::string& blob, const ValueD
       } else if (c.type() == ColumnType::Memo) {
         prop.value = Value::text(decoder.decodeText(data));
       } else if (c.type() == ColumnType::Ole) {
-        prop.value = Value::bytes(std::string(reinterpret_cast<const char*>(data.data()), data.size()));
+        prop.value =
+            Value::bytes(std::string(reinterpret_cast<const char*>(data.data()), data.size()));
       } else {
         prop.value = decoder.decodeBytes(c, data);
       }

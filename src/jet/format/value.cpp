@@ -50,8 +50,9 @@ DateTimeParts splitDateTime(double days) {
 }
 
 double joinDateTime(const DateTimeParts& p) {
-  int64_t day = daysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) -
-                kEpochOffset;
+  int64_t day =
+      daysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) -
+      kEpochOffset;
   double frac = (p.hour * 3600 + p.minute * 60 + p.second) / 86400.0;
   return day >= 0 ? static_cast<double>(day) + frac : static_cast<double>(day) - frac;
 }

@@ -3,9 +3,9 @@
 #include <array>
 #include <cstring>
 
-#include "jet/error.h"
 #include "format/long_value.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 
 namespace jet {
 
@@ -20,7 +20,9 @@ T load(ByteView b) {
   return v;
 }
 
-std::string raw(ByteView b) { return std::string(reinterpret_cast<const char*>(b.data()), b.size()); }
+std::string raw(ByteView b) {
+  return std::string(reinterpret_cast<const char*>(b.data()), b.size());
+}
 
 }  // namespace
 
@@ -52,28 +54,41 @@ Value ValueDecoder::decodeBytes(const Column& c, ByteView b) const {
     throw OutOfRange("valor de longitud fija incompleto");
   }
   switch (t) {
-    case ColumnType::Boolean: return Value::boolean(true);
-    case ColumnType::Byte: return Value::integer(b.u8(0));
-    case ColumnType::Integer: return Value::integer(static_cast<int16_t>(b.u16(0)));
-    case ColumnType::Long: return Value::integer(static_cast<int32_t>(b.u32(0)));
-    case ColumnType::Currency: return Value::currency(static_cast<int64_t>(b.u64(0)));
-    case ColumnType::Single: return Value::single(load<float>(b));
-    case ColumnType::Double: return Value::real(load<double>(b));
-    case ColumnType::DateTime: return Value::dateTime(load<double>(b));
-    case ColumnType::Text: return Value::text(decodeText(b));
+    case ColumnType::Boolean:
+      return Value::boolean(true);
+    case ColumnType::Byte:
+      return Value::integer(b.u8(0));
+    case ColumnType::Integer:
+      return Value::integer(static_cast<int16_t>(b.u16(0)));
+    case ColumnType::Long:
+      return Value::integer(static_cast<int32_t>(b.u32(0)));
+    case ColumnType::Currency:
+      return Value::currency(static_cast<int64_t>(b.u64(0)));
+    case ColumnType::Single:
+      return Value::single(load<float>(b));
+    case ColumnType::Double:
+      return Value::real(load<double>(b));
+    case ColumnType::DateTime:
+      return Value::dateTime(load<double>(b));
+    case ColumnType::Text:
+      return Value::text(decodeText(b));
     case ColumnType::Memo: {
       std::string data = readLongValue(*src_, *fmt_, b);
-      return Value::text(decodeText(ByteView(reinterpret_cast<const uint8_t*>(data.data()), data.size())));
+      return Value::text(
+          decodeText(ByteView(reinterpret_cast<const uint8_t*>(data.data()), data.size())));
     }
-    case ColumnType::Ole: return Value::bytes(readLongValue(*src_, *fmt_, b));
+    case ColumnType::Ole:
+      return Value::bytes(readLongValue(*src_, *fmt_, b));
     case ColumnType::Guid: {
       std::array<uint8_t, 16> g{};
       std::memcpy(g.data(), b.data(), 16);
       return Value::guid(g);
     }
-    case ColumnType::Numeric: return Value::decimal(numericToString(b, c.scale));
+    case ColumnType::Numeric:
+      return Value::decimal(numericToString(b, c.scale));
     case ColumnType::Binary:
-    default: return Value::bytes(raw(b));
+    default:
+      return Value::bytes(raw(b));
   }
 }
 

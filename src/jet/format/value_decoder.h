@@ -1,10 +1,10 @@
 // Turns a column's stored bytes into a Value.
 #pragma once
 
-#include "jet/column.h"
 #include "format/format.h"
-#include "io/page_source.h"
 #include "format/row_layout.h"
+#include "io/page_source.h"
+#include "jet/column.h"
 #include "jet/value.h"
 
 namespace jet {

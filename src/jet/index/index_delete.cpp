@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "jet/error.h"
 #include "index/index_tree_edit.h"
+#include "jet/error.h"
 
 namespace jet {
 

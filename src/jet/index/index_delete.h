@@ -9,10 +9,10 @@
 
 #include "format/data_page.h"
 #include "format/format.h"
+#include "format/table_def.h"
 #include "index/index_key.h"
 #include "index/index_tree_edit.h"
 #include "io/page_source.h"
-#include "format/table_def.h"
 #include "jet/value.h"
 
 namespace jet {

@@ -109,7 +109,6 @@ void sortByValue(std::vector<Entry>& entries) {
 
 // The leaves of an index on one whole-number column.
 
-
 size_t valueWidth(ColumnType t) {
   switch (t) {
     case ColumnType::Byte:

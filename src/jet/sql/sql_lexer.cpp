@@ -4,8 +4,8 @@
 #include <iterator>
 #include <utility>
 
-#include "jet/error.h"
 #include "format/text_codec.h"
+#include "jet/error.h"
 #include "jet/value.h"
 
 namespace jet::sql {

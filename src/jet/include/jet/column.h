@@ -45,7 +45,7 @@ struct Column {
   uint16_t number = 0;     // bit in the null mask; counts deleted columns
   uint16_t var_index = 0;  // slot in the variable offsets (variable columns)
   uint16_t fixed_offset = 0;
-  uint16_t length = 0;     // bytes
+  uint16_t length = 0;  // bytes
   uint8_t flags = 0;
   uint8_t extra_flags = 0;
   uint8_t precision = 0;

@@ -14,47 +14,47 @@ namespace jet {
 // The errors, grouped by number. The text of each is in error.cpp.
 enum class Msg {
   // 5, 6, 7, 13: the runtime's own errors and type clashes.
-  kInvalidCall,          // 5
-  kOverflow,             // 6
-  kOutOfMemory,          // 7
-  kTypeMismatch,         // 13
+  kInvalidCall,            // 5
+  kOverflow,               // 6
+  kOutOfMemory,            // 7
+  kTypeMismatch,           // 13
   kColumnTypeNotWritable,  // 13: %1 the type
-  kRowNotIndexable,      // 13: %1 table, %2 why
-  kInternal,             // 51
-  kObjectRequired,       // 424
+  kRowNotIndexable,        // 13: %1 table, %2 why
+  kInternal,               // 51
+  kObjectRequired,         // 424
   // 3010-3078: files, tables, fields, SQL.
-  kTableExists,          // 3010: %1 table
-  kNoCurrentRecord,      // 3021
-  kDuplicateKey,         // 3022: %1 table, %2 index
-  kFileNotFound,         // 3024: %1 path
-  kDiskFull,             // 3026: %1 path
-  kWriteFailed,          // 3026: %1 path, %2 system error
-  kFileTooLarge,         // 3026: %1 path
-  kReadOnlyDatabase,     // 3027: %1 path
-  kIndexPageFull,        // 3027: %1 path, %2 page
-  kIndexNoFreePage,      // 3027: %1 path
-  kFileInUse,            // 3045: %1 path
-  kRecordTooLarge,       // 3047
-  kCannotOpen,           // 3051: %1 path
-  kCannotWrite,          // 3051: %1 path
-  kCannotExtend,         // 3051: %1 path
-  kCannotCreateTemp,     // 3051: %1 path
-  kUnknownField,         // 3061: %1 name
-  kSyntax,               // 3075: %1 query, %2 position, %3 what
-  kUnknownTable,         // 3078: %1 name
+  kTableExists,       // 3010: %1 table
+  kNoCurrentRecord,   // 3021
+  kDuplicateKey,      // 3022: %1 table, %2 index
+  kFileNotFound,      // 3024: %1 path
+  kDiskFull,          // 3026: %1 path
+  kWriteFailed,       // 3026: %1 path, %2 system error
+  kFileTooLarge,      // 3026: %1 path
+  kReadOnlyDatabase,  // 3027: %1 path
+  kIndexPageFull,     // 3027: %1 path, %2 page
+  kIndexNoFreePage,   // 3027: %1 path
+  kFileInUse,         // 3045: %1 path
+  kRecordTooLarge,    // 3047
+  kCannotOpen,        // 3051: %1 path
+  kCannotWrite,       // 3051: %1 path
+  kCannotExtend,      // 3051: %1 path
+  kCannotCreateTemp,  // 3051: %1 path
+  kUnknownField,      // 3061: %1 name
+  kSyntax,            // 3075: %1 query, %2 position, %3 what
+  kUnknownTable,      // 3078: %1 name
   // 3163-3464: rows, relationships, damaged files, criteria.
-  kFieldTooSmall,        // 3163: %1 column
-  kRecordDeleted,        // 3167
-  kChangedByOther,       // 3197: %1 path
-  kRelatedRecords,       // 3200: %1 table
-  kRelatedRecordNeeded,  // 3201: %1 table
-  kItemNotFound,         // 3265
-  kBadFormat,            // 3343: %1 path, %2 why
-  kCannotCreateTable,    // 3343: %1 table, %2 why
-  kRelationNoColumns,    // 3343: %1 relationship
-  kRelationExists,       // 3343: %1 relationship
-  kRelationTypes,        // 3343: %1 relationship
-  kRelationNotUnique,    // 3343: %1 relationship, %2 table
+  kFieldTooSmall,         // 3163: %1 column
+  kRecordDeleted,         // 3167
+  kChangedByOther,        // 3197: %1 path
+  kRelatedRecords,        // 3200: %1 table
+  kRelatedRecordNeeded,   // 3201: %1 table
+  kItemNotFound,          // 3265
+  kBadFormat,             // 3343: %1 path, %2 why
+  kCannotCreateTable,     // 3343: %1 table, %2 why
+  kRelationNoColumns,     // 3343: %1 relationship
+  kRelationExists,        // 3343: %1 relationship
+  kRelationTypes,         // 3343: %1 relationship
+  kRelationNotUnique,     // 3343: %1 relationship, %2 table
   kCriteriaTypeMismatch,  // 3464: %1 what
 };
 

@@ -22,7 +22,19 @@ double joinDateTime(const DateTimeParts& parts);
 
 class Value {
  public:
-  enum class Kind { Null, Bool, Int, Single, Double, Currency, Decimal, DateTime, Text, Bytes, Guid };
+  enum class Kind {
+    Null,
+    Bool,
+    Int,
+    Single,
+    Double,
+    Currency,
+    Decimal,
+    DateTime,
+    Text,
+    Bytes,
+    Guid
+  };
 
   Value() = default;
   static Value null() { return Value(); }
@@ -44,8 +56,8 @@ class Value {
   Kind kind() const { return kind_; }
   bool isNull() const { return kind_ == Kind::Null; }
   bool asBool() const { return int_ != 0; }
-  int64_t asInt() const { return int_; }      // Int, Bool, Currency (scaled)
-  double asDouble() const { return double_; }  // Single, Double, DateTime (days)
+  int64_t asInt() const { return int_; }                // Int, Bool, Currency (scaled)
+  double asDouble() const { return double_; }           // Single, Double, DateTime (days)
   const std::string& asString() const { return str_; }  // Text, Bytes, Decimal, Guid (raw)
 
   bool operator==(const Value&) const = default;
