@@ -152,7 +152,7 @@ struct DatabaseCreator::Table : LongValueStore {
 
   uint32_t place(LongValueColumn& lv, const uint8_t* bytes, size_t size) {
     if (!lv.page.fits(size)) {
-      if (lv.page.open()) file.write(lv.page.number(), lv.page.finish());
+      if (lv.page.started()) file.write(lv.page.number(), lv.page.finish());
       lv.page.start(file.allocate());
       lv.pages.push_back(lv.page.number());
     }
@@ -320,7 +320,7 @@ RowId DatabaseCreator::insertAt(size_t index, const std::vector<Value>& values) 
   }
   t.packer->pack(*row, &t, t.row_bytes);
   if (!t.data.fits(t.row_bytes.size())) {
-    if (t.data.open()) file_->write(t.data.number(), t.data.finish());
+    if (t.data.started()) file_->write(t.data.number(), t.data.finish());
     t.data.start(file_->allocate());
     t.data_pages.push_back(t.data.number());
   }
@@ -343,9 +343,9 @@ RowId DatabaseCreator::insertAt(size_t index, const std::vector<Value>& values) 
 }
 
 void DatabaseCreator::flushPages(Table& t) {
-  if (t.data.open()) file_->write(t.data.number(), t.data.finish());
+  if (t.data.started()) file_->write(t.data.number(), t.data.finish());
   for (Table::LongValueColumn& lv : t.long_values) {
-    if (lv.page.open()) file_->write(lv.page.number(), lv.page.finish());
+    if (lv.page.started()) file_->write(lv.page.number(), lv.page.finish());
   }
 }
 
@@ -592,7 +592,7 @@ void DatabaseCreator::writeMapsAndDefinitions() {
       UsageMapImage img = buildUsageMap(*fmt_, m.pages, allocate);
       for (const auto& [number, bytes] : img.pages) file_->write(number, bytes);
       if (!page.fits(img.row.size())) {
-        if (page.open()) file_->write(page.number(), page.finish());
+        if (page.started()) file_->write(page.number(), page.finish());
         page.start(file_->allocate());
       }
       const uint8_t row = page.add(img.row.data(), img.row.size());

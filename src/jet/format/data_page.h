@@ -69,14 +69,14 @@ class DataPageBuilder {
  public:
   DataPageBuilder(const Format& fmt, uint32_t owner) : fmt_(&fmt), owner_(owner) {}
 
-  bool open() const { return !page_.empty(); }
+  bool started() const { return !page_.empty(); }
   uint32_t number() const { return number_; }
   uint16_t rows() const { return rows_; }
 
   void start(uint32_t number);
   size_t freeSpace() const { return end_ - slotOffset(*fmt_, rows_); }
   bool fits(size_t length) const {
-    return open() && rows_ < kMaxRowsWritten && freeSpace() >= length + kSlotSize;
+    return started() && rows_ < kMaxRowsWritten && freeSpace() >= length + kSlotSize;
   }
   // Adds a row; returns its row number.
   uint8_t add(const uint8_t* row, size_t length) {

@@ -346,7 +346,7 @@ void IndexTreeEditor::removeEmpty(const std::vector<Step>& path, size_t depth, u
     touch(page);
     return;
   }
-  unlink(page);
+  unlinkLeaf(page);
   dirty_.erase(page);
   freeing_.push_back(page);
 
@@ -408,7 +408,7 @@ IndexEntry IndexTreeEditor::lastOfSubtree(uint32_t page) {
                                      " tiene un subárbol sin entradas");
 }
 
-void IndexTreeEditor::unlink(uint32_t page) {
+void IndexTreeEditor::unlinkLeaf(uint32_t page) {
   const IndexPage& p = load(page);
   const uint32_t prev = p.prev, next = p.next;
   if (prev != 0) {

@@ -86,7 +86,7 @@ class IndexTreeEditor {
   void newLast(const std::vector<Step>& path, size_t depth, const IndexEntry& last);
   void removeEmpty(const std::vector<Step>& path, size_t depth, uint32_t page);
   IndexEntry lastOfSubtree(uint32_t page);
-  void unlink(uint32_t page);
+  void unlinkLeaf(uint32_t page);
   // Node pages on the path grown too long are split (index_node_split.cpp).
   void splitOverfull(const std::vector<Step>& path);
   void splitNode(uint32_t page, uint32_t parent);
