@@ -12,6 +12,7 @@
 #include "io/page_source.h"
 #include "jet/checker.h"
 #include "jet/database.h"
+#include "jet/delete_test_support.h"
 #include "jet/error.h"
 #include "jet/query.h"
 #include "support/shared_fixtures.h"
@@ -20,11 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> fileBytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-}
+using deltest::fileBytes;
 
 class UnitsOfWork : public ::testing::Test {
  protected:

@@ -109,19 +109,6 @@ void sortByValue(std::vector<Entry>& entries) {
 
 // The leaves of an index on one whole-number column.
 
-size_t valueWidth(ColumnType t) {
-  switch (t) {
-    case ColumnType::Byte:
-      return 1;
-    case ColumnType::Integer:
-      return 2;
-    case ColumnType::Long:
-      return 4;
-    default:
-      return 0;
-  }
-}
-
 // One leaf's entries, appended to `out`; false when the page is unusual.
 bool readLeaf(const IndexPageView& page, size_t width, bool signed_value, bool ascending,
               std::vector<IndexNumber>& out, size_t& nulls) {
@@ -166,8 +153,8 @@ bool readLeaf(const IndexPageView& page, size_t width, bool signed_value, bool a
 std::optional<std::vector<IndexNumber>> readIndexNumbers(const Table& table, size_t column) {
   const TableDef& def = table.def();
   const Column& c = def.columns.at(column);
-  const size_t width = valueWidth(c.type());
-  if (width == 0) return std::nullopt;
+  if (!c.isWholeNumber()) return std::nullopt;
+  const size_t width = fixedValueSize(c.type());
   const RealIndex* index = nullptr;
   for (const RealIndex& ri : def.real_indexes) {
     if (ri.columns.size() == 1 && ri.columns[0].column_number == c.number) index = &ri;
