@@ -25,18 +25,21 @@ using testsupport::OsOp;
 const std::string kPath = "base/clientes.mdb";
 const std::string kJournal = jet::journalPath(kPath);
 
+// Clients, and their products scattered over the products table with long
+// notes, so that a commit touches data, index and long-value pages of two
+// tables.
 void build(CrashOs& os) {
   jet::DatabaseCreator db(kPath, {}, os);
-  jet::TableDesign design;
-  design.name = "clientes";
-  design.columns = {{"codcli", jet::ColumnType::Long, 0, true},
-                    {"nombre", jet::ColumnType::Text, 50},
-                    {"notas", jet::ColumnType::Memo}};
-  design.indexes = {{"PrimaryKey", {{"codcli"}}, true}, {"nombre", {{"nombre"}}}};
-  const size_t t = db.addTable(design);
-  for (int i = 0; i < 300; ++i) {
-    db.insert(t, {jet::Value::null(), jet::Value::text("Cliente " + std::to_string(i)),
-                  jet::Value::text(std::string(100 + i % 7 * 300, 'n'))});
+  jet::TableDesign clients{"clientes", {{"CLICOD", jet::ColumnType::Long}}, {}};
+  clients.indexes = {{"PrimaryKey", {{"CLICOD"}}, true}};
+  jet::TableDesign products{
+      "cliprod", {{"codcli", jet::ColumnType::Long}, {"nota", jet::ColumnType::Memo}}, {}};
+  products.indexes = {{"codcli", {{"codcli"}}}};
+  const size_t c = db.addTable(clients), p = db.addTable(products);
+  for (int code = 0; code < 200; ++code) db.insert(c, {jet::Value::integer(code)});
+  for (int i = 0; i < 600; ++i) {
+    db.insert(p,
+              {jet::Value::integer(i * 7 % 200), jet::Value::text(std::string(i % 9 * 250, 'n'))});
   }
   db.finish();
 }
@@ -46,12 +49,14 @@ void build(CrashOs& os) {
 // commit on, up to the first commit that fails.
 std::vector<FileEvent> threeCommits(CrashOs& os, jet::Os& through) {
   jet::Database db(kPath, jet::OpenMode::ReadWrite, through);
-  const jet::Table t = db.table("clientes");
   const size_t from = os.events().size();
   for (int unit = 0; unit < 3; ++unit) {
-    const std::vector<jet::RowId> rows = t.rowIds();
     db.begin();
-    for (size_t i = static_cast<size_t>(unit); i < rows.size(); i += 25) db.deleteRow(t, rows[i]);
+    for (const char* name : {"cliprod", "clientes"}) {
+      const jet::Table t = db.table(name);
+      const std::vector<jet::RowId> rows = t.rowIds();
+      for (size_t i = static_cast<size_t>(unit); i < rows.size(); i += 25) db.deleteRow(t, rows[i]);
+    }
     try {
       db.commit();
     } catch (const jet::JetError&) {

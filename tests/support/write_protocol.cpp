@@ -50,9 +50,11 @@ std::vector<std::string> writeProtocolBreaches(const std::vector<FileEvent>& eve
           if (phase == Phase::Idle && e.op == OsOp::Write) phase = Phase::Journaled;
           journal_unsynced = true;
         } else if (on_database) {
+          // Checked at a unit's first page write: until the unit is closed,
+          // the journal cannot change without closing it.
           if (phase == Phase::Idle) {
             breach("a page is written with no journal");
-          } else {
+          } else if (phase == Phase::Journaled) {
             if (journal_unsynced) breach("a page is written before the journal was synced");
             if (name_unsynced) breach("a page is written before the journal's folder was synced");
           }
