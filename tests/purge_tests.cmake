@@ -19,3 +19,17 @@ target_compile_definitions(purge_built_db_test PRIVATE
   PURGE_TEST_NODE="${_purge_node}"
   PURGE_TEST_JETDUMP="$<TARGET_FILE:jetdump>"
   PURGE_TEST_COMPARE="${CMAKE_CURRENT_SOURCE_DIR}/node/compare.mjs")
+
+# The purge when the machine fails under it: the power cut at every sync and
+# at seeded writes, and every call that changes files failing in turn, on an
+# in-memory file layer (support/crash_os.h). Hundreds of reopenings and
+# checks, a few seconds in a Debug build; the failure paths are worth the
+# sanitizers.
+add_executable(purge_power_test purge/purge_power_test.cpp)
+target_link_libraries(purge_power_test PRIVATE purge fakeruntime testsupport GTest::gtest_main)
+add_dependencies(purge_power_test mkclientes)
+target_compile_definitions(purge_power_test PRIVATE
+  PURGE_TEST_MKCLIENTES="$<TARGET_FILE:mkclientes>")
+gtest_discover_tests(purge_power_test
+  PROPERTIES LABELS "sanitize;power" ENVIRONMENT "${TEST_ENV}" TIMEOUT 300
+  DISCOVERY_TIMEOUT 60)

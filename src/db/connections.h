@@ -9,7 +9,8 @@
 
 namespace db {
 
-// The open database for `path`, opening it when no channel holds it yet.
-std::shared_ptr<jet::Database> openShared(const std::string& path);
+// The open database for `path`, opening it through `os` when no channel
+// holds it yet.
+std::shared_ptr<jet::Database> openShared(const std::string& path, jet::Os& os = jet::systemOs());
 
 }  // namespace db

@@ -6,8 +6,8 @@
 
 namespace db {
 
-RecordChannel::RecordChannel(std::string record_source)
-    : record_source_(std::move(record_source)) {}
+RecordChannel::RecordChannel(std::string record_source, jet::Os& os)
+    : os_(&os), record_source_(std::move(record_source)) {}
 
 void RecordChannel::setDatabaseName(const std::string& path) {
   database_name_ = path;
@@ -16,7 +16,7 @@ void RecordChannel::setDatabaseName(const std::string& path) {
 
 void RecordChannel::Refresh() {
   if (!database_ || opened_name_ != database_name_) {
-    database_ = openShared(database_name_);
+    database_ = openShared(database_name_, *os_);
     opened_name_ = database_name_;
   }
   Selection sel = selectRows(*database_, record_source_);

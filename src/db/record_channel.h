@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "db/recordset.h"
+#include "jet/types.h"
 
 namespace db {
 
 class RecordChannel {
  public:
-  explicit RecordChannel(std::string record_source = {});
+  // The channel reaches its files through `os` (tests pass their own).
+  explicit RecordChannel(std::string record_source = {}, jet::Os& os = jet::systemOs());
 
   const std::string& DatabaseName() const { return database_name_; }
   void setDatabaseName(const std::string& path);
@@ -40,6 +42,7 @@ class RecordChannel {
  private:
   void notify();
 
+  jet::Os* os_;
   std::string database_name_;
   std::string record_source_;
   std::unique_ptr<Recordset> recordset_;

@@ -31,7 +31,9 @@ void ClientBatch::beginClient() {
 void ClientBatch::endClient() {
   in_client_ = false;
   ++clients_;
-  if (clients_ >= kMaxClients || std::chrono::steady_clock::now() - started_ >= kMaxTime) finish();
+  if (clients_ >= limits_.clients || std::chrono::steady_clock::now() - started_ >= limits_.time) {
+    finish();
+  }
 }
 
 void ClientBatch::finish() {

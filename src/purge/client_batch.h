@@ -14,12 +14,17 @@
 
 namespace purge {
 
+// When a batch is committed. Tests that cut the power or fail a call at a
+// chosen commit lift the time limit, so that the commits fall on the same
+// clients on every run.
+struct BatchLimits {
+  size_t clients = 500;
+  std::chrono::milliseconds time{250};
+};
+
 class ClientBatch {
  public:
-  static constexpr size_t kMaxClients = 500;
-  static constexpr std::chrono::milliseconds kMaxTime{250};
-
-  explicit ClientBatch(jet::Database& db) : db_(db) {}
+  explicit ClientBatch(jet::Database& db, BatchLimits limits = {}) : db_(db), limits_(limits) {}
   // Takes back a client left unfinished and commits the clients before it.
   ~ClientBatch();
   ClientBatch(const ClientBatch&) = delete;
@@ -34,6 +39,7 @@ class ClientBatch {
 
  private:
   jet::Database& db_;
+  BatchLimits limits_;
   bool open_ = false;       // a unit of work is open
   bool in_client_ = false;  // between beginClient and endClient
   size_t clients_ = 0;      // finished clients in the open unit

@@ -4,11 +4,11 @@
 
 namespace purge {
 
-FormChannels::FormChannels()
-    : Data1(db::schema::kClientsDesignSource),
-      Data2(db::schema::kProducts),
-      Data3(db::schema::kHours),
-      Data4(db::schema::kDays),
+FormChannels::FormChannels(jet::Os& os)
+    : Data1(db::schema::kClientsDesignSource, os),
+      Data2(db::schema::kProducts, os),
+      Data3(db::schema::kHours, os),
+      Data4(db::schema::kDays, os),
       Text2(Data1, db::schema::kClientCode) {
   // The dependent channels work on the client channel's database.
   Data1.addFollower(&Data2);

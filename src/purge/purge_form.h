@@ -15,7 +15,8 @@ namespace purge {
 // following Data1's database name; Text2 bound to Data1's CLICOD.
 class FormChannels {
  public:
-  FormChannels();
+  // The channels reach the database through `os` (tests pass their own).
+  explicit FormChannels(jet::Os& os = jet::systemOs());
   // The field view and the followers hold on to these very channels.
   FormChannels(const FormChannels&) = delete;
   FormChannels& operator=(const FormChannels&) = delete;

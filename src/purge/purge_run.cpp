@@ -31,7 +31,7 @@ void deleteAll(db::Recordset& rs) {
   }
 }
 
-void runPurge(runtime::Runtime& rt, PurgeForm& form) {
+void runPurge(runtime::Runtime& rt, PurgeForm& form, const BatchLimits& batching) {
   // 1. The date box holds the date the purge will use.
   runtime::Variant texto = form.Text1();
   form.setText1(rt.text(pasafecha(rt, texto)));
@@ -59,7 +59,7 @@ void runPurge(runtime::Runtime& rt, PurgeForm& form) {
 
   // 10. Each client with its dependent rows, whole or not at all.
   int drawn = form.Bar1DrawnLength();
-  ClientBatch batch(data1.recordset().database());
+  ClientBatch batch(data1.recordset().database(), batching);
   while (!data1.recordset().isEOF()) {
     batch.beginClient();
     for (const Dependent& dep : kDependents) {

@@ -3,6 +3,7 @@
 // with its rows in the three dependent tables, advancing the progress bar.
 #pragma once
 
+#include "purge/client_batch.h"
 #include "purge/purge_form.h"
 #include "runtime/runtime.h"
 
@@ -22,7 +23,9 @@ inline constexpr const char* kSelectionStart =
 // client is deleted together with its dependent rows or not at all: an error
 // takes back the client in progress, and the clients before it are
 // committed, before it goes up.
-void runPurge(runtime::Runtime& rt, PurgeForm& form);
+// `batching` says how many clients share a commit (the default is the
+// program's).
+void runPurge(runtime::Runtime& rt, PurgeForm& form, const BatchLimits& batching = {});
 
 // Empties a recordset: nothing when it is empty, else Delete and MoveNext
 // until EOF.

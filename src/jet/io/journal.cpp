@@ -98,7 +98,8 @@ void Journal::write(const JournalContents& c) {
   if (!flush()) fail();
   if (!file->sync()) fail();
   file->close();
-  os_->syncFolderOf(path_);
+  // A journal whose name may vanish in a crash protects nothing.
+  if (!os_->syncFolderOf(path_)) fail();
 }
 
 std::optional<JournalContents> Journal::read() {
@@ -145,7 +146,12 @@ void Journal::playBack(OsFile& database, const JournalContents& c) {
 }
 
 void Journal::remove() {
-  os_->remove(path_);
+  // A journal that stays whole would undo the finished unit at the next
+  // opening; emptied, it no longer counts.
+  std::unique_ptr<OsFile> left;
+  const OsStatus removed = os_->remove(path_);
+  if (!removed && removed.failure != OsFailure::NotFound && os_->open(path_, OpenFor::Create, left))
+    left->sync();
   os_->syncFolderOf(path_);
 }
 
