@@ -75,7 +75,8 @@ void generate(const std::string& out, uint64_t clients, uint64_t max_deps) {
   std::vector<std::string> args = {tool,         out,
                                    "--clients",  std::to_string(clients),
                                    "--max-deps", std::to_string(max_deps),
-                                   "--quiet",    "--force"};
+                                   "--quiet",    "--force",
+                                   "--scatter"};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -20,7 +20,9 @@ double median(std::vector<double> v);
 // SIGINT/SIGTERM. Throws std::runtime_error when it cannot be made.
 std::string makeScratch(const char* prefix);
 
-// Runs mkclientes (the MKCLIENTES environment variable overrides which one);
+// Runs mkclientes (the MKCLIENTES environment variable overrides which one)
+// with --scatter, so each client's rows lie all over the dependent tables as
+// in a database that grew over years and the figures include that seeking;
 // throws std::runtime_error with its exit status when it fails.
 void generate(const std::string& out, uint64_t clients, uint64_t max_deps);
 

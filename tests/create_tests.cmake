@@ -22,6 +22,7 @@ set(_create_files
   "j3-relaciones|--format jet3 --clients 400 --max-deps 3 --seed 9 --relations|--relations"
   "j4-grande|--clients 3000 --max-deps 10 --seed 11 --relations|--relations"
   "j3-grande|--format jet3 --clients 3000 --max-deps 10 --seed 12|"
+  "j4-dispersa|--clients 800 --max-deps 5 --seed 13 --relations --scatter|--relations"
   "tipos-jet4||"
   "tipos-jet3||")
 
@@ -84,8 +85,10 @@ if [ \"$REQUIRE_SHARED\" = 1 ]; then exit 1; fi; exit 77")
 endif()
 
 # mkclientes itself: the same seed gives the same bytes, another seed other
-# bytes; an existing file is kept without --force and replaced with it; no
-# temporary file is left beside the output.
+# bytes, in both layouts (--scatter changes the order, not the rows, as
+# mdb-export reads them); an existing file is
+# kept without --force and replaced with it; no temporary file is left beside
+# the output.
 add_test(NAME create.mkclientes.behaviour
   COMMAND sh -c "set -e; d=\"$1/mk\"; rm -rf \"$d\"; mkdir -p \"$d\"; m=\"$2\"
     \"$m\" \"$d/a.mdb\" --clients 500 --seed 3 --quiet
@@ -93,6 +96,13 @@ add_test(NAME create.mkclientes.behaviour
     \"$m\" \"$d/c.mdb\" --clients 500 --seed 4 --quiet
     \"$m\" \"$d/j3a.mdb\" --format jet3 --clients 200 --seed 3 --relations --quiet
     \"$m\" \"$d/j3b.mdb\" --format jet3 --clients 200 --seed 3 --relations --quiet
+    \"$m\" \"$d/sa.mdb\" --clients 500 --seed 3 --scatter --quiet
+    \"$m\" \"$d/sb.mdb\" --clients 500 --seed 3 --scatter --quiet
+    cmp \"$d/sa.mdb\" \"$d/sb.mdb\"
+    if cmp -s \"$d/a.mdb\" \"$d/sa.mdb\"; then echo '--scatter did not change the layout'; exit 1; fi
+    if command -v mdb-export >/dev/null; then for f in a sa; do
+      mdb-export \"$d/$f.mdb\" cliprod | cut -d, -f2- | sort >\"$d/$f.rows\"; done
+      cmp \"$d/a.rows\" \"$d/sa.rows\"; rm \"$d\"/*.rows; fi
     cmp \"$d/a.mdb\" \"$d/b.mdb\"
     cmp \"$d/j3a.mdb\" \"$d/j3b.mdb\"
     if cmp -s \"$d/a.mdb\" \"$d/c.mdb\"; then echo 'seeds 3 and 4 gave the same file'; exit 1; fi

@@ -2,7 +2,15 @@
 // diascli) filled with made-up clients, for demos and tests.
 //
 //   mkclientes SALIDA [--format jet4|jet3] [--clients N] [--max-deps K]
-//              [--seed S] [--relations] [--force] [--quiet] [--bench]
+//              [--seed S] [--relations] [--scatter] [--force] [--quiet]
+//              [--bench]
+//
+// By default each client's dependent rows lie together, client after client,
+// as if every client had been typed in at once. --scatter spreads them over
+// the whole of each dependent table in random order, as a database that grew
+// over years holds them: a purge then touches pages all over the file, which
+// is what the benchmarks should measure. The rows themselves are the same
+// in both layouts; only their order (and so their autonumber ids) differs.
 //
 // The same arguments give the same file, byte for byte: every value comes
 // from a generator seeded with S, and dates are counted from a fixed day,
@@ -87,7 +95,17 @@ class Random {
   std::array<uint64_t, 4> s_{};
 };
 
-enum Purpose : uint64_t { kOrder = 1, kClient, kNotes, kProducts, kHours, kDays, kCodes, kCounts };
+enum Purpose : uint64_t {
+  kOrder = 1,
+  kClient,
+  kNotes,
+  kProducts,
+  kHours,
+  kDays,
+  kCodes,
+  kCounts,
+  kScatter
+};
 
 // ---------------------------------------------------------------------------
 // Made-up Spanish data.
@@ -187,6 +205,7 @@ struct Options {
   uint64_t max_deps = 3;
   uint64_t seed = 1;
   bool relations = false;
+  bool scatter = false;
   bool force = false;
   bool quiet = false;
   bool bench = false;
@@ -195,12 +214,15 @@ struct Options {
 [[noreturn]] void usage(const std::string& problem) {
   if (!problem.empty()) std::cerr << "mkclientes: " << problem << "\n";
   std::cerr << "uso: mkclientes SALIDA [--format jet4|jet3] [--clients N] [--max-deps K]\n"
-               "                [--seed S] [--relations] [--force] [--quiet] [--bench]\n"
+               "                [--seed S] [--relations] [--scatter] [--force] [--quiet]\n"
+               "                [--bench]\n"
                "  --format     jet4 (Access 2000-2003, por omisión) o jet3 (Access 97)\n"
                "  --clients    número de clientes (2000 por omisión)\n"
                "  --max-deps   filas por cliente en cada tabla dependiente: 0..K (3)\n"
                "  --seed       semilla; la misma semilla da el mismo archivo (1)\n"
                "  --relations  relaciones con integridad referencial hacia clientes\n"
+               "  --scatter    filas dependientes repartidas al azar por toda la tabla,\n"
+               "               como en una base que ha crecido durante años\n"
                "  --force      reemplaza SALIDA si ya existe\n"
                "  --quiet      sin progreso ni resumen\n"
                "  --bench      mide también una escritura secuencial del mismo tamaño\n";
@@ -244,6 +266,8 @@ Options parse(int argc, char** argv) {
       ++i;
     } else if (a == "--relations") {
       o.relations = true;
+    } else if (a == "--scatter") {
+      o.scatter = true;
     } else if (a == "--force") {
       o.force = true;
     } else if (a == "--quiet") {
@@ -594,8 +618,9 @@ void writeClients(jet::DatabaseCreator& db, size_t table, const std::vector<Clie
 
 // The rows of dependent table `k`, client by client in storage order;
 // returns how many.
-uint64_t writeDependents(jet::DatabaseCreator& db, size_t table, int k,
-                         const std::vector<Client>& clients, const Options& o, Progress& progress) {
+uint64_t writeDependentsTogether(jet::DatabaseCreator& db, size_t table, int k,
+                                 const std::vector<Client>& clients, const Options& o,
+                                 Progress& progress) {
   std::vector<Value> row;
   uint64_t rows = 0;
   uint64_t done = 0;
@@ -611,6 +636,37 @@ uint64_t writeDependents(jet::DatabaseCreator& db, size_t table, int k,
   }
   db.completeTable(table);
   return rows;
+}
+
+// The same rows as writeDependentsTogether, shuffled over the whole table.
+// A row is named by its client's storage position and its number among that
+// client's rows (below 128, as --max-deps is at most 100), packed in 8 bytes
+// so that even the largest table's order fits in memory. A row's values are
+// found again by replaying its client's generator up to it, which keeps them
+// the same as in the default layout.
+uint64_t writeDependentsScattered(jet::DatabaseCreator& db, size_t table, int k,
+                                  const std::vector<Client>& clients, const Options& o,
+                                  Progress& progress) {
+  constexpr int kRowBits = 7;
+  std::vector<uint64_t> order;
+  for (size_t i = 0; i < clients.size(); ++i) {
+    const uint64_t count = dependentCount(o, clients[i], k);
+    for (uint64_t j = 0; j < count; ++j) order.push_back(uint64_t{i} << kRowBits | j);
+  }
+  Random shuffle = Random::stream(o.seed, kScatter, static_cast<uint64_t>(k));
+  for (size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[shuffle.below(i)]);
+  std::vector<Value> row;
+  uint64_t done = 0;
+  for (const uint64_t entry : order) {
+    const Client& c = clients[entry >> kRowBits];
+    Random r = Random::stream(o.seed, kDependentPurposes[k], c.index);
+    for (uint64_t j = 0; j <= (entry & ((1u << kRowBits) - 1)); ++j)
+      dependentRow(k, r, c.code, row);
+    db.insert(table, row);
+    progress.step(kDependentNames[k], ++done, order.size());
+  }
+  db.completeTable(table);
+  return order.size();
 }
 
 uint64_t clientsWithoutDependents(const std::vector<Client>& clients, const Options& o) {
@@ -634,7 +690,9 @@ Summary generate(const Options& o, const std::string& path) {
   Summary sum;
   writeClients(db, tables.clientes, clients, o, progress, sum);
   for (int k = 0; k < kDependents; ++k) {
-    sum.rows[k] = writeDependents(db, tables.dependents[k], k, clients, o, progress);
+    sum.rows[k] = o.scatter
+                      ? writeDependentsScattered(db, tables.dependents[k], k, clients, o, progress)
+                      : writeDependentsTogether(db, tables.dependents[k], k, clients, o, progress);
   }
   sum.without_rows = clientsWithoutDependents(clients, o);
   db.finish();
