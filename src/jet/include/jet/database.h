@@ -67,6 +67,23 @@ class Database {
   void savepoint();
   void rollbackToSavepoint();
 
+  // The write lock (the lock file beside the database) is taken by begin
+  // and let go when the unit ends, so that other programs may write
+  // between units. A caller whose units belong together holds it across
+  // them for the life of a session: no other program writes in between.
+  // Throws as begin does (3045 when another program holds the lock, 3027
+  // on a read-only database).
+  class WriteSession {
+   public:
+    explicit WriteSession(Database& db);
+    ~WriteSession();
+    WriteSession(const WriteSession&) = delete;
+    WriteSession& operator=(const WriteSession&) = delete;
+
+   private:
+    Database* db_;
+  };
+
   // Removes a live row from its table, as Access does: its index entries,
   // its long values and an overflow part go too, and the table's row count
   // drops. Rows related to it through an enforced relationship go too where
