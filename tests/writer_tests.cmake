@@ -3,3 +3,12 @@
 jet_test(jet_units_of_work_test jet/units_of_work_test.cpp)
 jet_test(jet_slot_delete_test jet/slot_delete_test.cpp)
 jet_test(jet_os_faults_test jet/os_faults_test.cpp)
+
+# Two programs on one database: a writer paused at a chosen call to the
+# system, and a second opener.
+add_executable(jet_pausing_writer jet/pausing_writer.cpp)
+target_link_libraries(jet_pausing_writer PRIVATE testsupport)
+jet_test(jet_two_programs_test jet/two_programs_test.cpp)
+add_dependencies(jet_two_programs_test jet_pausing_writer)
+target_compile_definitions(jet_two_programs_test PRIVATE
+  JET_PAUSING_WRITER="$<TARGET_FILE:jet_pausing_writer>")
