@@ -33,8 +33,10 @@ class Database {
  public:
   // Opens the file, read-only unless asked. Throws JetError: 3024 when it
   // does not exist, 3051 when it cannot be opened, 3343 (naming the file and
-  // the reason) when it is no Access 97-2003 database or is damaged. The
-  // file is reached through `os` (tests pass their own).
+  // the reason) when it is no Access 97-2003 database or is damaged, or
+  // when the journal of an interrupted write beside it cannot be played
+  // back (damaged, or made for another file; both files are named and left
+  // as they are). The file is reached through `os` (tests pass their own).
   explicit Database(const std::string& path, OpenMode mode = OpenMode::ReadOnly,
                     Os& os = systemOs());
   ~Database();
