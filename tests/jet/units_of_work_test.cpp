@@ -58,7 +58,7 @@ class UnitsOfWork : public ::testing::Test {
     for (uint32_t p : pages) {
       j.pages[p] =
           std::vector<uint8_t>(original_.begin() + p * 4096, original_.begin() + (p + 1) * 4096);
-      j.written_crc[p] = jet::journalCrc(j.pages[p].data(), 4096);
+      j.written_crc[p] = jet::sectorCrcs(j.pages[p].data(), 4096);
     }
     return j;
   }
@@ -200,16 +200,20 @@ TEST_F(UnitsOfWork, DeletesTakenBackToASavepointComeBackWhole) {
 
 TEST_F(UnitsOfWork, AnInterruptedWriteIsUndoneWhenTheFileIsOpenedAgain) {
   // The state a crash leaves between the journal's sync and the end of the
-  // page writes: journal complete, pages half written, and two pages the
-  // unit added already at the end of the file.
+  // page writes: journal complete, pages half written (one cut after its
+  // third sector by a power cut), and two pages the unit added already at
+  // the end of the file.
   const std::string junk(4096, '\x5A');
   jet::JournalContents j = journalOf({3, 9});
-  j.written_crc[3] = jet::journalCrc(reinterpret_cast<const uint8_t*>(junk.data()), junk.size());
+  j.written_crc[3] = j.written_crc[9] =
+      jet::sectorCrcs(reinterpret_cast<const uint8_t*>(junk.data()), junk.size());
   jet::Journal(jet::systemOs(), file_.string(), file_.string()).write(j);
   {
     std::fstream f(file_, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(3 * 4096);
     f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    f.seekp(9 * 4096);
+    f.write(junk.data(), 3 * 512);
     f.seekp(0, std::ios::end);
     f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
     f.write(junk.data(), static_cast<std::streamsize>(junk.size()));

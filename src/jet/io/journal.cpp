@@ -1,5 +1,6 @@
 #include "io/journal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -11,15 +12,16 @@ namespace {
 
 constexpr char kMagic[8] = {'J', 'E', 'T', 'J', 'R', 'N', 'L', '2'};
 constexpr size_t kHeaderSize = 64;
+constexpr size_t kSector = 512;
 constexpr uint32_t kInUse = 1;  // its unit may have touched the file
 constexpr uint32_t kEnded = 2;  // its unit is over: never played back
 
 // Header: magic, state (u32), page size (u32), nonce (u32), record count
 // (u32), the file's size before the unit (u64), CRC of page 0 (u32), zeros,
 // and at its end the CRC of what precedes. Each record: page number (u32),
-// CRC of the page as the unit writes it (u32), the original bytes, and a
-// CRC of all that seeded with the nonce, so that bytes of another journal
-// are never taken for a record of this one.
+// CRC of each sector of the page as the unit writes it (u32 each), the
+// original bytes, and a CRC of all that seeded with the nonce, so that
+// bytes of another journal are never taken for a record of this one.
 constexpr size_t kStateAt = 8, kPageSizeAt = 12, kNonceAt = 16, kCountAt = 20, kFileSizeAt = 24,
                  kFirstPageAt = 32, kHeaderCrcAt = kHeaderSize - 4;
 
@@ -75,6 +77,14 @@ uint32_t journalCrc(const uint8_t* data, size_t n, uint32_t crc) {
   return ~crc;
 }
 
+std::vector<uint32_t> sectorCrcs(const uint8_t* page, size_t page_size) {
+  std::vector<uint32_t> out;
+  for (size_t at = 0; at < page_size; at += kSector) {
+    out.push_back(journalCrc(page + at, std::min(kSector, page_size - at)));
+  }
+  return out;
+}
+
 std::string journalPath(const std::string& database_path) {
   return database_path + "-journal";
 }
@@ -121,12 +131,15 @@ void Journal::write(const JournalContents& c) {
     out.clear();
     return true;
   };
+  const size_t sectors = (c.page_size + kSector - 1) / kSector;
   for (const auto& [number, bytes] : c.pages) {
-    if (out.size() + bytes.size() + 12 > out.capacity() && !flush()) fail(tmp);
+    if (out.size() + bytes.size() + 8 + 4 * sectors > out.capacity() && !flush()) fail(tmp);
     const size_t start = out.size();
     put32(out, number);
-    auto crc = c.written_crc.find(number);
-    put32(out, crc == c.written_crc.end() ? 0 : crc->second);
+    auto crcs = c.written_crc.find(number);
+    for (size_t k = 0; k < sectors; ++k) {
+      put32(out, crcs == c.written_crc.end() || k >= crcs->second.size() ? 0 : crcs->second[k]);
+    }
     out.insert(out.end(), bytes.begin(), bytes.end());
     put32(out, journalCrc(out.data() + start, out.size() - start, nonce));
   }
@@ -166,7 +179,8 @@ std::optional<JournalContents> Journal::read() {
   if (get32(h + kStateAt) != kInUse || (c.page_size != 2048 && c.page_size != 4096)) {
     damaged("su cabecera tiene valores imposibles");
   }
-  const size_t entry = 4 + 4 + c.page_size + 4;
+  const size_t sectors = c.page_size / kSector;
+  const size_t entry = 4 + 4 * sectors + c.page_size + 4;
   if (size != kHeaderSize + count * entry) {
     damaged("debería tener " + std::to_string(kHeaderSize + count * entry) + " bytes y tiene " +
             std::to_string(size));
@@ -176,8 +190,10 @@ std::optional<JournalContents> Journal::read() {
     if (journalCrc(p, entry - 4, nonce) != get32(p + entry - 4)) {
       damaged("el registro " + std::to_string((pos - kHeaderSize) / entry + 1) + " está dañado");
     }
-    c.pages[get32(p)] = std::vector<uint8_t>(p + 8, p + 8 + c.page_size);
-    c.written_crc[get32(p)] = get32(p + 4);
+    std::vector<uint32_t>& crcs = c.written_crc[get32(p)];
+    for (size_t k = 0; k < sectors; ++k) crcs.push_back(get32(p + 4 + 4 * k));
+    const uint8_t* bytes = p + 4 + 4 * sectors;
+    c.pages[get32(p)] = std::vector<uint8_t>(bytes, bytes + c.page_size);
   }
   return c;
 }
@@ -200,10 +216,14 @@ void Journal::checkBelongsTo(OsFile& database, const JournalContents& c, bool ev
     const uint64_t at = uint64_t{number} * c.page_size;
     if (at + c.page_size > size) continue;  // added by the unit, not written yet
     if (!database.read(at, page.data(), page.size())) throw JetError(Msg::kCannotOpen, shown_path_);
-    const uint32_t now = journalCrc(page.data(), page.size());
-    if (now != journalCrc(original.data(), original.size()) && now != c.written_crc.at(number)) {
-      damaged("es de otra copia de la base de datos (la página " + std::to_string(number) +
-              " no es ni la de antes ni la de después del cambio)");
+    const std::vector<uint32_t> now = sectorCrcs(page.data(), page.size());
+    const std::vector<uint32_t> before = sectorCrcs(original.data(), original.size());
+    const std::vector<uint32_t>& after = c.written_crc.at(number);
+    for (size_t k = 0; k < now.size(); ++k) {
+      if (now[k] != before[k] && now[k] != after[k]) {
+        damaged("es de otra copia de la base de datos (la página " + std::to_string(number) +
+                " no es ni la de antes ni la de después del cambio)");
+      }
     }
   }
 }

@@ -12,10 +12,12 @@
 // The journal says which file it belongs to by what no unit changes: the
 // CRC of page 0 (the engine never writes it in place) and the file's size
 // before the unit (a unit only adds pages, so the file is never shorter
-// after a crash). Each record also carries the CRC of the page as the unit
-// writes it, so every journaled page must hold either its original bytes or
-// the unit's: a copy of the database restored from a backup, with the old
-// journal beside it, fails that test and is never written.
+// after a crash). Each record also carries the CRC of every 512-byte sector
+// of the page as the unit writes it, so every sector of a journaled page
+// must hold either its original bytes or the unit's (a disk writes a sector
+// whole, but a page may be cut between sectors by a power cut): a copy of
+// the database restored from a backup, with the old journal beside it,
+// fails that test and is never written.
 //
 // Only a program holding the database's write lock plays a journal back or
 // removes one; a journal of a live writer is only read.
@@ -36,7 +38,8 @@ struct JournalContents {
   uint64_t file_size = 0;       // the database file's size before the unit of work
   uint32_t first_page_crc = 0;  // of page 0 as stored in the file
   std::map<uint32_t, std::vector<uint8_t>> pages;  // original bytes by page number
-  std::map<uint32_t, uint32_t> written_crc;        // CRC of each page as the unit wrote it
+  // The CRC of each sector of each page as the unit wrote it (sectorCrcs).
+  std::map<uint32_t, std::vector<uint32_t>> written_crc;
 };
 
 std::string journalPath(const std::string& database_path);
@@ -45,6 +48,8 @@ std::string unfinishedJournalPath(const std::string& database_path);
 
 // CRC-32 (IEEE), as the journal uses it for pages.
 uint32_t journalCrc(const uint8_t* data, size_t n, uint32_t crc = 0);
+// The CRC of each 512-byte sector of a page.
+std::vector<uint32_t> sectorCrcs(const uint8_t* page, size_t page_size);
 
 // The journal of one database file.
 class Journal {
@@ -70,8 +75,8 @@ class Journal {
 
   // Throws JetError 3343 naming both files when the journal was not made
   // for this database file. With `every_page`, also checks that each
-  // journaled page holds its original bytes or the unit's (only while no
-  // other program can be writing the file).
+  // sector of each journaled page holds its original bytes or the unit's
+  // (only while no other program can be writing the file).
   void checkBelongsTo(OsFile& database, const JournalContents& contents, bool every_page);
 
   // Puts the original pages back into the database file and gives it back

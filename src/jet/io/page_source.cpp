@@ -278,7 +278,7 @@ void PageSource::commitUnit() {
   try {
     j.first_page_crc = firstPageCrc();
     for (const auto& entry : j.pages) {
-      j.written_crc[entry.first] = journalCrc(cache_[entry.first].get(), page_size_);
+      j.written_crc[entry.first] = sectorCrcs(cache_[entry.first].get(), page_size_);
     }
     journal_.write(j);
   } catch (...) {
