@@ -33,3 +33,15 @@ target_compile_definitions(purge_power_test PRIVATE
 gtest_discover_tests(purge_power_test
   PROPERTIES LABELS "sanitize;power" ENVIRONMENT "${TEST_ENV}" TIMEOUT 300
   DISCOVERY_TIMEOUT 60)
+
+# The purge killed at 50 moments, as a child process; each time the next
+# open must give a sound file with every client whole or gone.
+add_executable(purge_crash_child purge/purge_crash_child.cpp)
+target_link_libraries(purge_crash_child PRIVATE purge fakeruntime ${CMAKE_DL_LIBS})
+jet_test(purge_crash_test purge/purge_crash_test.cpp)
+target_link_libraries(purge_crash_test PRIVATE jettools)
+add_dependencies(purge_crash_test purge_crash_child mkclientes jetcheck)
+target_compile_definitions(purge_crash_test PRIVATE
+  PURGE_CRASH_CHILD="$<TARGET_FILE:purge_crash_child>"
+  PURGE_CRASH_MKCLIENTES="$<TARGET_FILE:mkclientes>"
+  PURGE_CRASH_JETCHECK="$<TARGET_FILE:jetcheck>")

@@ -6,3 +6,13 @@ jet_test(jet_os_faults_test jet/os_faults_test.cpp)
 # The order of a commit's calls, judged by rules over what it asked of the
 # system (support/write_protocol.h), on the in-memory layer.
 jet_test(jet_write_order_test jet/write_order_test.cpp)
+
+
+# Two programs on one database: a writer paused at a chosen call to the
+# system, and a second opener.
+add_executable(jet_pausing_writer jet/pausing_writer.cpp)
+target_link_libraries(jet_pausing_writer PRIVATE testsupport)
+jet_test(jet_two_programs_test jet/two_programs_test.cpp)
+add_dependencies(jet_two_programs_test jet_pausing_writer)
+target_compile_definitions(jet_two_programs_test PRIVATE
+  JET_PAUSING_WRITER="$<TARGET_FILE:jet_pausing_writer>")

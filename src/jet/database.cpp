@@ -170,6 +170,14 @@ void Database::rollback() {
   forgetRowCaches();
 }
 
+Database::WriteSession::WriteSession(Database& db) : db_(&db) {
+  db.state_->pages->holdWriteLock();
+}
+
+Database::WriteSession::~WriteSession() {
+  db_->state_->pages->releaseWriteLock();
+}
+
 void Database::savepoint() {
   state_->pages->savepoint();
 }

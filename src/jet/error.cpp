@@ -75,6 +75,10 @@ constexpr Row kErrors[] = {
     {Msg::kRelationTypes, err::kBadFormat, "La relación '%1' une columnas de tipos distintos."},
     {Msg::kRelationNotUnique, err::kBadFormat,
      "La relación '%1' no apunta a una clave única de '%2'."},
+    {Msg::kBadJournal, err::kBadFormat,
+     "El diario '%1' de la base de datos '%2' no se puede aplicar: %3. La base de datos puede "
+     "haber quedado a medio escribir; no se ha tocado ninguno de los dos archivos. Restaure la "
+     "copia de seguridad o consulte al servicio técnico."},
     {Msg::kCriteriaTypeMismatch, err::kCriteriaTypeMismatch,
      "No coinciden los tipos de datos en la expresión de criterios. (%1)"},
 };

@@ -18,6 +18,7 @@ ClientBatch::~ClientBatch() {
 }
 
 void ClientBatch::beginClient() {
+  if (!session_) session_.emplace(db_);
   if (!open_) {
     db_.begin();
     open_ = true;
@@ -32,14 +33,24 @@ void ClientBatch::endClient() {
   in_client_ = false;
   ++clients_;
   if (clients_ >= limits_.clients || std::chrono::steady_clock::now() - started_ >= limits_.time) {
-    finish();
+    commitBatch();
   }
 }
 
-void ClientBatch::finish() {
+void ClientBatch::commitBatch() {
   if (!open_) return;
   open_ = false;  // a failed commit has already put everything back
   db_.commit();
+}
+
+void ClientBatch::finish() {
+  try {
+    commitBatch();
+  } catch (...) {
+    session_.reset();
+    throw;
+  }
+  session_.reset();
 }
 
 }  // namespace purge

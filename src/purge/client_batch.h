@@ -4,11 +4,14 @@
 // back alone: the clients before it are committed, then the error goes on.
 // A batch is committed when it has lasted a quarter of a second or holds
 // 500 clients, whichever comes first, and at the end. A crash before a
-// batch's commit leaves the file as the previous commit left it.
+// batch's commit leaves the file as the previous commit left it. The
+// database's write lock is held from the first client to finish(), so that
+// no other program writes between the batches of one purge.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 
 #include "jet/database.h"
 
@@ -34,12 +37,15 @@ class ClientBatch {
   void beginClient();
   // After a client's last change; commits the batch when it is due.
   void endClient();
-  // Commits whatever the batch holds.
+  // Commits whatever the batch holds and lets the write lock go.
   void finish();
 
  private:
+  void commitBatch();
+
   jet::Database& db_;
   BatchLimits limits_;
+  std::optional<jet::Database::WriteSession> session_;
   bool open_ = false;       // a unit of work is open
   bool in_client_ = false;  // between beginClient and endClient
   size_t clients_ = 0;      // finished clients in the open unit

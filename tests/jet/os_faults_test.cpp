@@ -46,6 +46,8 @@ class OsFaults : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   std::string journal() const { return jet::journalPath(file_.string()); }
+  // Where the journal is written before it is renamed to journal().
+  std::string newJournal() const { return jet::unfinishedJournalPath(file_.string()); }
 
   // Deletes rows spread over the products table in a unit opened on `os`
   // and commits it, the faults armed just before the commit. Returns the
@@ -96,9 +98,11 @@ class OsFaults : public ::testing::Test {
       }
       std::string s = testsupport::opName(c.op);
       if (c.op != OsOp::SyncFolder) {
-        s += c.path == file_.string() ? " database"
-             : c.path == journal()    ? " journal"
-                                      : " " + c.path;
+        s += c.path == file_.string()                      ? " database"
+             : c.path == journal()                         ? " journal"
+             : c.path == newJournal()                      ? " new journal"
+             : c.path == jet::lockFilePath(file_.string()) ? " lock file"
+                                                           : " " + c.path;
       }
       if (out.empty() || out.back() != s) out.push_back(s);
     }
@@ -113,9 +117,12 @@ TEST_F(OsFaults, ACommitSyncsTheJournalBeforeThePagesAndTheFileBeforeRemovingIt)
   FaultyOs os;
   std::vector<OsCall> calls;
   ASSERT_EQ(commit(os, {}, &calls).number(), 0);
-  const std::vector<std::string> want = {"open journal",  "write journal",  "sync journal",
-                                         "close journal", "sync folder",    "write database",
-                                         "sync database", "remove journal", "sync folder"};
+  // The journal appears under its name only once complete and synced, and
+  // the write lock goes with the unit.
+  const std::vector<std::string> want = {
+      "open new journal",   "write new journal", "sync new journal", "close new journal",
+      "rename new journal", "sync folder",       "write database",   "sync database",
+      "remove journal",     "sync folder",       "remove lock file"};
   EXPECT_EQ(changes(calls), want);
   EXPECT_NE(fileBytes(file_), original_);
 }
@@ -136,7 +143,8 @@ TEST_F(OsFaults, AFailedCommitLeavesTheFileAsItWas) {
     if (c.op == OsOp::Write) writes.push_back(c.path);
     if (c.op == OsOp::Sync) syncs.push_back(c.path);
   }
-  const int journal_writes = static_cast<int>(std::count(writes.begin(), writes.end(), journal()));
+  const int journal_writes =
+      static_cast<int>(std::count(writes.begin(), writes.end(), newJournal()));
   const int page_writes = static_cast<int>(writes.size()) - journal_writes;
   ASSERT_GT(page_writes, 1);
   ASSERT_EQ(syncs.size(), 2u);
@@ -195,6 +203,36 @@ TEST_F(OsFaults, AFailedCommitLeavesTheFileAsItWas) {
     jet::Database check(db);
     const jet::CheckReport report = jet::checkDatabase(check);
     EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0].text());
+  }
+}
+
+// A journal that outlives its commit would undo it at the next open: one
+// that cannot be removed is marked as ended in place, and when even that
+// fails the commit fails and the file is put back.
+TEST_F(OsFaults, AJournalThatCannotBeRemovedNeverUndoesItsCommit) {
+  struct Case {
+    const char* name;
+    std::vector<Fault> faults;
+    int number;  // of the commit's error, 0 when it succeeds
+  };
+  const std::vector<Case> cases = {
+      {"removing the journal", {{OsOp::Remove, 1}}, 0},
+      {"removing it and reopening it to mark it", {{OsOp::Remove, 1}, {OsOp::Open, 2}}, 3051},
+      {"removing it and syncing the mark", {{OsOp::Remove, 1}, {OsOp::Sync, 3}}, 3051},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(file_, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(original_.data()),
+               static_cast<std::streamsize>(original_.size()));
+    FaultyOs os;
+    const jet::JetError e = commit(os, c.faults);
+    EXPECT_EQ(e.number(), c.number) << e.what();
+    const std::vector<uint8_t> committed = fileBytes(file_);
+    EXPECT_EQ(committed == original_, c.number != 0);
+    { jet::Database reopened(file_.string(), jet::OpenMode::ReadWrite); }
+    EXPECT_EQ(fileBytes(file_), committed) << "the next open changed nothing";
+    EXPECT_FALSE(fs::exists(journal()));
   }
 }
 

@@ -1,10 +1,16 @@
 // Units of work on a copy of a real file: what reaches the file and when, the
-// rollback journal after an interrupted write, the lock file, and a file
+// rollback journal after an interrupted write (damaged, or of another file),
+// the lock file (live, stale, held across units), symbolic links, and a file
 // changed behind the engine's back.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "io/journal.h"
@@ -15,6 +21,7 @@
 #include "jet/delete_test_support.h"
 #include "jet/error.h"
 #include "jet/query.h"
+#include "support/faulty_os.h"
 #include "support/shared_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using deltest::fileBytes;
+using testsupport::OsOp;
 
 class UnitsOfWork : public ::testing::Test {
  protected:
@@ -38,6 +46,68 @@ class UnitsOfWork : public ::testing::Test {
     auto src = std::make_unique<jet::PageSource>(file_.string(), mode);
     src->setPageSize(4096);
     return src;
+  }
+
+  // A journal of the original bytes of `pages`, as a unit that wrote them
+  // unchanged would leave it.
+  jet::JournalContents journalOf(std::initializer_list<uint32_t> pages) const {
+    jet::JournalContents j;
+    j.page_size = 4096;
+    j.file_size = original_.size();
+    j.first_page_crc = jet::journalCrc(original_.data(), 4096);
+    for (uint32_t p : pages) {
+      j.pages[p] =
+          std::vector<uint8_t>(original_.begin() + p * 4096, original_.begin() + (p + 1) * 4096);
+      j.written_crc[p] = jet::sectorCrcs(j.pages[p].data(), 4096);
+    }
+    return j;
+  }
+
+  static void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+
+  // Deletes every `step`th product row from `first` on and commits, with
+  // the faults armed after the deletes (a failed commit is expected then).
+  void deleteProducts(size_t first, size_t step, const std::vector<std::pair<OsOp, int>>& faults,
+                      const fs::path& path = {}) {
+    testsupport::FaultyOs os;
+    jet::Database db((path.empty() ? file_ : path).string(), jet::OpenMode::ReadWrite, os);
+    const jet::Table products = db.table("cliprod");
+    const std::vector<jet::RowId> all = products.rowIds();
+    db.begin();
+    for (size_t i = first; i < all.size(); i += step) db.deleteRow(products, all[i]);
+    for (const auto& [op, nth] : faults) os.failCall(op, nth);
+    if (faults.empty()) {
+      db.commit();
+    } else {
+      EXPECT_THROW(db.commit(), jet::JetError);
+    }
+  }
+
+  // A child process that holds a lock on all of `path`, as a live Access
+  // holds byte locks in its .ldb, until it is killed.
+  static pid_t holdLockInChild(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int fd = ::open(path.c_str(), O_RDWR);
+      struct flock lk {};
+      lk.l_type = F_WRLCK;
+      lk.l_whence = SEEK_SET;
+      const char ok = fd >= 0 && ::fcntl(fd, F_SETLK, &lk) == 0 ? '1' : '0';
+      (void)!::write(ready[1], &ok, 1);
+      for (;;) ::pause();
+    }
+    char ok = '0';
+    (void)!::read(ready[0], &ok, 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(ok, '1') << "the child could not lock " << path;
+    return pid;
   }
 
   fs::path dir_, file_;
@@ -130,21 +200,20 @@ TEST_F(UnitsOfWork, DeletesTakenBackToASavepointComeBackWhole) {
 
 TEST_F(UnitsOfWork, AnInterruptedWriteIsUndoneWhenTheFileIsOpenedAgain) {
   // The state a crash leaves between the journal's sync and the end of the
-  // page writes: journal complete, pages half written, and two pages the
-  // unit added already at the end of the file.
-  jet::JournalContents j;
-  j.page_size = 4096;
-  j.file_size = original_.size();
-  for (uint32_t p : {3u, 9u}) {
-    j.pages[p] =
-        std::vector<uint8_t>(original_.begin() + p * 4096, original_.begin() + (p + 1) * 4096);
-  }
-  jet::Journal(jet::systemOs(), file_.string()).write(j);
+  // page writes: journal complete, pages half written (one cut after its
+  // third sector by a power cut), and two pages the unit added already at
+  // the end of the file.
+  const std::string junk(4096, '\x5A');
+  jet::JournalContents j = journalOf({3, 9});
+  j.written_crc[3] = j.written_crc[9] =
+      jet::sectorCrcs(reinterpret_cast<const uint8_t*>(junk.data()), junk.size());
+  jet::Journal(jet::systemOs(), file_.string(), file_.string()).write(j);
   {
     std::fstream f(file_, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(3 * 4096);
-    std::string junk(4096, '\x5A');
     f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    f.seekp(9 * 4096);
+    f.write(junk.data(), 3 * 512);
     f.seekp(0, std::ios::end);
     f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
     f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
@@ -162,20 +231,136 @@ TEST_F(UnitsOfWork, AnInterruptedWriteIsUndoneWhenTheFileIsOpenedAgain) {
   EXPECT_EQ(db.tableNames().size(), 4u);
 }
 
+// A journal is written under a temporary name and renamed once synced, so
+// one cut short is found only under that name, and the file was never
+// touched.
 TEST_F(UnitsOfWork, AJournalCutShortIsDiscardedBecauseTheFileWasNotTouched) {
-  jet::JournalContents j;
-  j.page_size = 4096;
-  j.file_size = original_.size();
+  jet::JournalContents j = journalOf({3});
   j.pages[3] = std::vector<uint8_t>(4096, 0x11);
-  jet::Journal(jet::systemOs(), file_.string()).write(j);
-  fs::resize_file(jet::journalPath(file_.string()), 100);
+  jet::Journal(jet::systemOs(), file_.string(), file_.string()).write(j);
+  const std::string unfinished = jet::unfinishedJournalPath(file_.string());
+  fs::rename(jet::journalPath(file_.string()), unfinished);
+  fs::resize_file(unfinished, 100);
+  jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
+  EXPECT_EQ(fileBytes(file_), original_);
+  EXPECT_FALSE(fs::exists(jet::journalPath(file_.string())));
+  EXPECT_FALSE(fs::exists(unfinished));
+}
+
+// A journal that cannot be played back whole, while the file may be half
+// written, stops every open, readers' too, and both files stay as they are.
+TEST_F(UnitsOfWork, ADamagedJournalStopsEveryOpenAndIsKept) {
+  const std::string journal = jet::journalPath(file_.string());
+  jet::JournalContents j = journalOf({3, 9, 20});
+  jet::Journal(jet::systemOs(), file_.string(), file_.string()).write(j);
+  const std::vector<uint8_t> whole = fileBytes(journal);
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  };
+  const std::vector<Case> cases = {
+      {"cut in the middle of a record", [](auto& b) { b.resize(b.size() - 3000); }},
+      {"a byte flipped in the middle", [](auto& b) { b[b.size() / 2] ^= 0x01; }},
+      {"a byte flipped in the header", [](auto& b) { b[13] ^= 0x10; }},
+      {"its last byte flipped", [](auto& b) { b.back() ^= 0x80; }},
+      {"emptied", [](auto& b) { b.clear(); }},
+      {"its header zeroed", [](auto& b) { std::fill(b.begin(), b.begin() + 64, 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = whole;
+    c.damage(bytes);
+    writeBytes(journal, bytes);
+    for (jet::OpenMode mode : {jet::OpenMode::ReadWrite, jet::OpenMode::ReadOnly}) {
+      try {
+        jet::Database db(file_.string(), mode);
+        ADD_FAILURE() << "opened past a damaged journal";
+      } catch (const jet::JetError& e) {
+        EXPECT_EQ(e.number(), jet::err::kBadFormat);
+        const std::string what = e.what();
+        EXPECT_NE(what.find("'" + journal + "'"), std::string::npos) << what;
+        EXPECT_NE(what.find("'" + file_.string() + "'"), std::string::npos) << what;
+      }
+    }
+    EXPECT_EQ(fileBytes(journal), bytes);
+    EXPECT_EQ(fileBytes(file_), original_);
+    EXPECT_FALSE(fs::exists(jet::lockFilePath(file_.string())));
+  }
+}
+
+// After a crash, the operator puts back a copy of the database from before
+// the last purge, with the crashed unit's journal still beside it; or
+// another database under the same name. Playing the journal back would
+// write pages of one file into another: the open is refused, and neither
+// file is written or removed.
+TEST_F(UnitsOfWork, AJournalOfAnotherFileIsRefused) {
+  const std::string path = file_.string();
+  const std::string journal = jet::journalPath(path);
+  struct Case {
+    const char* name;
+    std::string database;  // what is put back under the database's name
+  };
+  const std::vector<Case> cases = {
+      {"a copy from before the last commit", "backup"},
+      {"another database", "other"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeBytes(path, original_);
+    fs::remove(journal);
+    deleteProducts(0, 30, {});  // the commit after the backup
+    // The next unit dies with its journal whole and the file half written.
+    deleteProducts(0, 30, {{OsOp::Write, 3}, {OsOp::Truncate, 1}});
+    ASSERT_TRUE(fs::exists(journal));
+    const std::vector<uint8_t> journal_bytes = fileBytes(journal);
+    const std::vector<uint8_t> put_back =
+        c.database == "backup"
+            ? original_
+            : fileBytes(testsupport::fixture("clientes/clientes-v2000-spanish.mdb"));
+    writeBytes(path, put_back);
+    try {
+      jet::Database db(path, jet::OpenMode::ReadWrite);
+      ADD_FAILURE() << "played a journal into another file";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::err::kBadFormat);
+      const std::string what = e.what();
+      EXPECT_NE(what.find("'" + journal + "'"), std::string::npos) << what;
+      EXPECT_NE(what.find("'" + path + "'"), std::string::npos) << what;
+    }
+    EXPECT_EQ(fileBytes(path), put_back);
+    EXPECT_EQ(fileBytes(journal), journal_bytes);
+  }
+}
+
+// Through a symbolic link, the journal and the lock file are those of the
+// file the link leads to: a crash while writing through the link is undone
+// by the next open of the file by its own name.
+TEST_F(UnitsOfWork, JournalAndLockFileFollowSymbolicLinks) {
+  const fs::path link = dir_ / "enlace.mdb";
+  fs::create_symlink(file_.filename(), link);
+  {
+    auto src = std::make_unique<jet::PageSource>(link.string(), jet::OpenMode::ReadWrite);
+    src->setPageSize(4096);
+    src->beginUnit();
+    EXPECT_TRUE(fs::exists(jet::lockFilePath(file_.string())));
+    EXPECT_FALSE(fs::exists(jet::lockFilePath(link.string())));
+    src->rollbackUnit();
+  }
+  deleteProducts(0, 30, {{OsOp::Write, 3}, {OsOp::Truncate, 1}}, link);
+  EXPECT_FALSE(fs::exists(jet::journalPath(link.string())));
+  ASSERT_TRUE(fs::exists(jet::journalPath(file_.string())));
   jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
   EXPECT_EQ(fileBytes(file_), original_);
   EXPECT_FALSE(fs::exists(jet::journalPath(file_.string())));
 }
 
+// A lock file is in use while an open file holds a lock on it, here another
+// program's; one nobody holds a lock on was left by a program that died,
+// and is taken over.
 TEST_F(UnitsOfWork, AnotherProgramsLockFileStopsEveryWrite) {
-  { std::ofstream(jet::lockFilePath(file_.string())) << "PC-OFICINA"; }
+  const std::string lock = jet::lockFilePath(file_.string());
+  { std::ofstream(lock) << "PC-OFICINA"; }
+  const pid_t holder = holdLockInChild(lock);
   auto src = open(jet::OpenMode::ReadWrite);
   try {
     src->beginUnit();
@@ -186,8 +371,53 @@ TEST_F(UnitsOfWork, AnotherProgramsLockFileStopsEveryWrite) {
   }
   EXPECT_FALSE(src->inUnit());
   src.reset();
-  EXPECT_TRUE(fs::exists(jet::lockFilePath(file_.string()))) << "another program's lock file stays";
+  EXPECT_TRUE(fs::exists(lock)) << "another program's lock file stays";
   EXPECT_EQ(fileBytes(file_), original_);
+
+  // The holder is killed: its lock file stays, stale, and no longer stops a write.
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  ASSERT_TRUE(fs::exists(lock));
+  src = open(jet::OpenMode::ReadWrite);
+  src->beginUnit();
+  src->writablePage(5)[100] ^= 0xFF;
+  src->commitUnit();
+  EXPECT_FALSE(fs::exists(lock)) << "the lock goes with the unit";
+}
+
+// The write lock lasts a unit, or a write session: a database left open
+// after its work no longer stops another's, and one holding a session
+// stops others until the session ends.
+TEST_F(UnitsOfWork, TheWriteLockLastsAUnitOrASession) {
+  jet::Database first(file_.string(), jet::OpenMode::ReadWrite);
+  const jet::Table products = first.table("cliprod");
+  first.deleteRow(products, products.rowIds().front());
+  EXPECT_FALSE(fs::exists(jet::lockFilePath(file_.string())));
+  jet::Database second(file_.string(), jet::OpenMode::ReadWrite);
+  second.begin();
+  second.rollback();
+  auto expectInUse = [&](jet::Database& db) {
+    try {
+      db.begin();
+      ADD_FAILURE() << "a unit began while the other database holds the lock";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::err::kFileInUse);
+    }
+  };
+  {
+    jet::Database::WriteSession session(first);
+    for (int unit = 0; unit < 2; ++unit) {
+      first.begin();
+      first.deleteRow(first.table("cliprod"), first.table("cliprod").rowIds().front());
+      first.commit();
+      EXPECT_TRUE(fs::exists(jet::lockFilePath(file_.string())));
+      expectInUse(second);
+    }
+  }
+  EXPECT_FALSE(fs::exists(jet::lockFilePath(file_.string())));
+  jet::Database third(file_.string(), jet::OpenMode::ReadWrite);
+  third.begin();
+  third.rollback();
 }
 
 TEST_F(UnitsOfWork, AFileChangedBehindTheEngineIsNotWritten) {

@@ -29,8 +29,8 @@ class FaultyFile final : public jet::OsFile {
   OsStatus identity(jet::FileIdentity& out) override {
     return pass(OsOp::Identity, [&] { return real_->identity(out); });
   }
-  OsStatus lockByte(uint64_t offset) override {
-    return pass(OsOp::LockByte, [&] { return real_->lockByte(offset); });
+  OsStatus tryLock(uint64_t offset, uint64_t length) override {
+    return pass(OsOp::LockByte, [&] { return real_->tryLock(offset, length); });
   }
   OsStatus close() override {
     return pass(OsOp::Close, [&] { return real_->close(); });
@@ -79,6 +79,10 @@ const char* opName(OsOp op) {
       return "sync folder";
     case OsOp::ComputerName:
       return "computer name";
+    case OsOp::Rename:
+      return "rename";
+    case OsOp::RealPath:
+      return "real path";
   }
   return "?";
 }
@@ -103,6 +107,7 @@ bool FaultyOs::enter(OsOp op, const std::string& path, OsStatus& failure) {
     }
   }
   calls_.push_back({op, path, fail});
+  if (on_call) on_call(calls_.back());
   return fail;
 }
 
@@ -120,6 +125,18 @@ OsStatus FaultyOs::remove(const std::string& path) {
   OsStatus failure;
   if (enter(OsOp::Remove, path, failure)) return failure;
   return real_->remove(path);
+}
+
+OsStatus FaultyOs::rename(const std::string& from, const std::string& to) {
+  OsStatus failure;
+  if (enter(OsOp::Rename, from, failure)) return failure;
+  return real_->rename(from, to);
+}
+
+OsStatus FaultyOs::realPath(const std::string& path, std::string& out) {
+  OsStatus failure;
+  if (enter(OsOp::RealPath, path, failure)) return failure;
+  return real_->realPath(path, out);
 }
 
 bool FaultyOs::exists(const std::string& path) {

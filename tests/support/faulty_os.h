@@ -4,6 +4,7 @@
 // from now on, as a full disk or a failing device would.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ enum class OsOp {
   Exists,
   SyncFolder,
   ComputerName,
+  Rename,
+  RealPath,
 };
 
 const char* opName(OsOp op);
@@ -48,11 +51,16 @@ class FaultyOs : public jet::Os {
   int count(OsOp op) const;
 
   const std::vector<OsCall>& calls() const { return calls_; }
+  // Called as each call is made, before it goes on: a test that needs to
+  // act at a moment of a write (pause, change a file) does it here.
+  std::function<void(const OsCall&)> on_call;
   void clearCalls() { calls_.clear(); }
 
   jet::OsStatus open(const std::string& path, jet::OpenFor how,
                      std::unique_ptr<jet::OsFile>& out) override;
   jet::OsStatus remove(const std::string& path) override;
+  jet::OsStatus rename(const std::string& from, const std::string& to) override;
+  jet::OsStatus realPath(const std::string& path, std::string& out) override;
   bool exists(const std::string& path) override;
   jet::OsStatus syncFolderOf(const std::string& path) override;
   std::string computerName() override;

@@ -11,7 +11,6 @@ namespace jet {
 
 namespace {
 
-constexpr uint64_t kFirstUserLock = 0x10000001;
 constexpr size_t kNameSize = 32;
 
 void putName(char* out, const std::string& name) {
@@ -45,32 +44,46 @@ LockFile::~LockFile() {
   release();
 }
 
-void LockFile::acquire(const std::string& database_path) {
-  if (held()) return;
-  path_ = lockFilePath(database_path);
-  const OsStatus opened = os_->open(path_, OpenFor::CreateNew, file_);
-  if (!opened) {
-    file_.reset();
-    if (opened.failure == OsFailure::AlreadyExists) {
-      throw JetError(Msg::kFileInUse, database_path);
+bool LockFile::tryAcquire(const std::string& real_path) {
+  if (held()) return true;
+  const std::string path = lockFilePath(real_path);
+  // A holder removes the file before it lets the lock go, so a lock taken
+  // on a file that has just lost its name is worth nothing: try again on
+  // the file the name leads to now.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::unique_ptr<OsFile> file;
+    if (!os_->open(path, OpenFor::OpenOrCreate, file)) throw JetError(Msg::kCannotOpen, path);
+    const OsStatus locked = file->tryLock(0, 0);
+    if (locked.failure == OsFailure::Locked) return false;
+    if (!locked) throw JetError(Msg::kCannotOpen, path);
+    std::unique_ptr<OsFile> by_name;
+    FileIdentity ours, named;
+    if (!os_->open(path, OpenFor::ReadWrite, by_name) || !file->identity(ours) ||
+        !by_name->identity(named) || ours.device != named.device ||
+        ours.file_number != named.file_number) {
+      continue;
     }
-    throw JetError(Msg::kCannotOpen, path_);
+    by_name.reset();
+    // Record 0: the computer's name and the security name, each in 32
+    // bytes, over whatever a stale holder left. The record is informative;
+    // the held lock is what counts.
+    char record[2 * kNameSize];
+    std::string host = os_->computerName();
+    if (host.empty()) host = "localhost";
+    putName(record, host);
+    putName(record + kNameSize, "Admin");
+    file->write(0, reinterpret_cast<const uint8_t*>(record), sizeof record);
+    path_ = path;
+    file_ = std::move(file);
+    return true;
   }
-  // Record 0: the computer's name and the security name, each in 32 bytes.
-  // The record is informative; the held lock is what counts.
-  char record[2 * kNameSize];
-  std::string host = os_->computerName();
-  if (host.empty()) host = "localhost";
-  putName(record, host);
-  putName(record + kNameSize, "Admin");
-  file_->write(0, reinterpret_cast<const uint8_t*>(record), sizeof record);
-  file_->lockByte(kFirstUserLock);
+  throw JetError(Msg::kCannotOpen, path);
 }
 
 void LockFile::release() {
   if (!file_) return;
-  file_.reset();
   os_->remove(path_);
+  file_.reset();
 }
 
 }  // namespace jet

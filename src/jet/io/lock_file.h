@@ -1,7 +1,12 @@
 // The lock file Access keeps beside a database that is open for sharing
-// ("clientes.ldb" beside "clientes.mdb"). Before the engine writes, it claims
-// the file: when another program already has one, the database is in use and
-// nothing is written.
+// ("clientes.ldb" beside "clientes.mdb"). The engine holds it while it may
+// write the file: from the start of a unit of work to its end, or longer
+// when a caller holds it across units. What tells a live holder from a file
+// left behind by a program that was killed is an operating-system lock on
+// the lock file (Access, too, holds byte locks in its .ldb while the
+// database is open): a lock file nobody holds a lock on is stale and is
+// taken over; one that another open file holds a lock on means the
+// database is in use.
 #pragma once
 
 #include <memory>
@@ -20,11 +25,14 @@ class LockFile {
   LockFile(const LockFile&) = delete;
   LockFile& operator=(const LockFile&) = delete;
 
-  // Creates the lock file with this machine's record and holds its user
-  // lock. Throws JetError 3045 when a lock file is already there.
-  void acquire(const std::string& database_path);
+  // Takes the lock file of the database at `real_path` (created, or taken
+  // over when stale), writes this machine's record into it and holds a
+  // lock on all of it. False when another open file holds a lock on it;
+  // throws JetError 3051 naming the lock file when it cannot be opened.
+  bool tryAcquire(const std::string& real_path);
   bool held() const { return file_ != nullptr; }
-  // Removes the lock file.
+  // Removes the lock file, then lets the lock go. No other program can
+  // hold a lock on it meanwhile, since ours covers the whole file.
   void release();
 
  private:

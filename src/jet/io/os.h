@@ -1,7 +1,10 @@
 // Everything the engine asks of the operating system, in one small
 // interface: files opened by path and read and written at an offset, synced,
 // cut to a size; a folder synced after a file in it came or went; a file
-// removed or looked for; the computer's name; an advisory lock on one byte.
+// removed, renamed or looked for; the path a file is really at; the
+// computer's name; an advisory lock on a range of a file, held by the open
+// file itself (not by the process), so that no other open of the same file
+// can drop it.
 //
 // Each platform has its implementation beside this header (os_posix.cpp);
 // nothing else in the engine calls the system. Calls do not throw: they say
@@ -24,6 +27,7 @@ enum class OsFailure {
   AlreadyExists,  // an exclusive create found the file there
   DiskFull,       // no room left on the device
   PastEnd,        // a read ran past the end of the file
+  Locked,         // another open file holds a lock on the range
   Other,
 };
 
@@ -36,18 +40,22 @@ struct OsStatus {
 };
 
 // A file's size and last change: when either moved since the engine last
-// looked, another program has written the file.
+// looked, another program has written the file. The device and file number
+// tell whether two opens reached the same file.
 struct FileIdentity {
   uint64_t size = 0;
   int64_t modified_ns = 0;
+  uint64_t device = 0;
+  uint64_t file_number = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 
 enum class OpenFor {
-  Read,       // an existing regular file, read only
-  ReadWrite,  // an existing regular file
-  Create,     // read and write; created when absent, emptied when present
-  CreateNew,  // read and write; fails with AlreadyExists when present
+  Read,          // an existing regular file, read only
+  ReadWrite,     // an existing regular file
+  Create,        // read and write; created when absent, emptied when present
+  CreateNew,     // read and write; fails with AlreadyExists when present
+  OpenOrCreate,  // read and write; created when absent, kept as it is when present
 };
 
 // An open file. Destroying it closes it; close() says whether that worked.
@@ -64,8 +72,11 @@ class OsFile {
   virtual OsStatus truncate(uint64_t size) = 0;
   virtual OsStatus size(uint64_t& out) = 0;
   virtual OsStatus identity(FileIdentity& out) = 0;
-  // Takes an advisory write lock on the byte at `offset`, without waiting.
-  virtual OsStatus lockByte(uint64_t offset) = 0;
+  // Takes an advisory write lock on `length` bytes at `offset` (0: up to
+  // the end and beyond), without waiting: Locked when another open file,
+  // in this program or another, holds a lock in the range. The lock goes
+  // when this file is closed, and only then.
+  virtual OsStatus tryLock(uint64_t offset, uint64_t length) = 0;
   virtual OsStatus close() = 0;
 };
 
@@ -75,6 +86,11 @@ class Os {
 
   virtual OsStatus open(const std::string& path, OpenFor how, std::unique_ptr<OsFile>& out) = 0;
   virtual OsStatus remove(const std::string& path) = 0;
+  // Gives the file at `from` the name `to`, replacing a file there, in one
+  // step: a crash leaves one name or the other.
+  virtual OsStatus rename(const std::string& from, const std::string& to) = 0;
+  // The absolute path of an existing file, every symbolic link followed.
+  virtual OsStatus realPath(const std::string& path, std::string& out) = 0;
   virtual bool exists(const std::string& path) = 0;
   // Syncs the folder holding `path`, so that a file created in it or removed
   // from it stays so after a crash.

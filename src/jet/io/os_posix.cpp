@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 
 #include "io/os.h"
@@ -93,16 +95,25 @@ class PosixFile final : public OsFile {
     if (::fstat(fd_, &st) != 0) return lastFailure();
     out.size = static_cast<uint64_t>(st.st_size);
     out.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.device = static_cast<uint64_t>(st.st_dev);
+    out.file_number = static_cast<uint64_t>(st.st_ino);
     return {};
   }
 
-  OsStatus lockByte(uint64_t offset) override {
+  // Open-file-description locks: a classic fcntl lock belongs to the
+  // process and goes as soon as any descriptor of the file in the process
+  // is closed, which would drop the engine's lock whenever something else
+  // in the program opened and closed the same file.
+  OsStatus tryLock(uint64_t offset, uint64_t length) override {
     struct flock lk {};
     lk.l_type = F_WRLCK;
     lk.l_whence = SEEK_SET;
     lk.l_start = static_cast<off_t>(offset);
-    lk.l_len = 1;
-    return ::fcntl(fd_, F_SETLK, &lk) == 0 ? OsStatus{} : lastFailure();
+    lk.l_len = static_cast<off_t>(length);
+    lk.l_pid = 0;
+    if (::fcntl(fd_, F_OFD_SETLK, &lk) == 0) return {};
+    if (errno == EAGAIN || errno == EACCES) return {OsFailure::Locked, errno};
+    return lastFailure();
   }
 
   OsStatus close() override {
@@ -133,6 +144,9 @@ class PosixOs final : public Os {
       case OpenFor::CreateNew:
         flags |= O_RDWR | O_CREAT | O_EXCL;
         break;
+      case OpenFor::OpenOrCreate:
+        flags |= O_RDWR | O_CREAT;
+        break;
     }
     const int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) return lastFailure();
@@ -149,6 +163,18 @@ class PosixOs final : public Os {
 
   OsStatus remove(const std::string& path) override {
     return ::unlink(path.c_str()) == 0 ? OsStatus{} : lastFailure();
+  }
+
+  OsStatus rename(const std::string& from, const std::string& to) override {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? OsStatus{} : lastFailure();
+  }
+
+  OsStatus realPath(const std::string& path, std::string& out) override {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved) return lastFailure();
+    out = resolved;
+    std::free(resolved);
+    return {};
   }
 
   bool exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }

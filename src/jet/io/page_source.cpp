@@ -8,22 +8,54 @@
 
 namespace jet {
 
+namespace {
+
+std::string realPathOf(Os& os, const std::string& path) {
+  std::string real;
+  const OsStatus found = os.realPath(path, real);
+  if (found.failure == OsFailure::NotFound) throw JetError(Msg::kFileNotFound, path);
+  if (!found) throw JetError(Msg::kCannotOpen, path);
+  return real;
+}
+
+}  // namespace
+
 PageSource::PageSource(std::string path, OpenMode mode, Os& os)
-    : path_(std::move(path)), mode_(mode), journal_(os, path_), lock_(os) {
+    : path_(std::move(path)),
+      real_path_(realPathOf(os, path_)),
+      mode_(mode),
+      journal_(os, real_path_, path_),
+      lock_(os) {
   const OsStatus opened =
       os.open(path_, mode == OpenMode::ReadWrite ? OpenFor::ReadWrite : OpenFor::Read, file_);
   if (!opened) {
     if (opened.failure == OsFailure::NotFound) throw JetError(Msg::kFileNotFound, path_);
     throw JetError(Msg::kCannotOpen, path_);
   }
-  recoverJournal();
+  if (journal_.exists()) {
+    if (writable() && lock_.tryAcquire(real_path_)) {
+      // Only a holder of the write lock may touch a journal: any other
+      // could belong to a program writing now.
+      try {
+        recoverJournal();
+      } catch (...) {
+        lock_.release();
+        throw;
+      }
+      lock_.release();
+    } else {
+      readThroughJournal();
+    }
+  }
   identity_ = currentIdentity();
   file_size_ = read_through_ ? read_through_->file_size : identity_.size;
 }
 
 PageSource::~PageSource() {
   if (in_unit_) rollbackUnit();
+  lock_holds_ = 0;
   file_.reset();  // closed before the lock file goes
+  lock_.release();
 }
 
 FileIdentity PageSource::currentIdentity() const {
@@ -32,19 +64,30 @@ FileIdentity PageSource::currentIdentity() const {
   return id;
 }
 
+// With the write lock held: a finished journal is played back whole, a
+// damaged or foreign one stops the open, an unfinished one is removed.
 void PageSource::recoverJournal() {
+  journal_.removeUnfinished();
   std::optional<JournalContents> j = journal_.read();
-  if (mode_ == OpenMode::ReadOnly) {
-    read_through_ = std::move(j);
-    return;
+  if (j) {
+    journal_.checkBelongsTo(*file_, *j, true);
+    journal_.playBack(*file_, *j);
   }
-  if (!j) {
-    // None, or one cut short before the file was touched.
-    if (journal_.exists()) journal_.remove();
-    return;
-  }
-  journal_.playBack(*file_, *j);
-  journal_.remove();
+  journal_.retire();
+}
+
+// Without the write lock: the file as the journal says it was, untouched;
+// a journal being written now is under its temporary name and is ignored.
+void PageSource::readThroughJournal() {
+  std::optional<JournalContents> j = journal_.read();
+  if (j) journal_.checkBelongsTo(*file_, *j, false);
+  read_through_ = std::move(j);
+}
+
+uint32_t PageSource::firstPageCrc() const {
+  std::vector<uint8_t> page(page_size_);
+  if (!file_->read(0, page.data(), page.size())) throw JetError(Msg::kCannotOpen, path_);
+  return journalCrc(page.data(), page.size());
 }
 
 std::vector<uint8_t> PageSource::readPrefix(size_t count) const {
@@ -103,12 +146,41 @@ void PageSource::beginUnit() {
   if (!writable()) {
     throw JetError(Msg::kReadOnlyDatabase, path_);
   }
-  if (currentIdentity() != identity_) {
+  takeWriteLock();
+  if (read_through_ || currentIdentity() != identity_) {
+    // Another program wrote the file since it was read (or was writing it
+    // then): what is cached may be stale.
+    endOfUnitLock();
     throw JetError(Msg::kChangedByOther, path_);
   }
-  lock_.acquire(path_);
   in_unit_ = true;
   unit_page_count_ = page_count_;
+}
+
+void PageSource::takeWriteLock() {
+  if (lock_.held()) return;
+  if (!lock_.tryAcquire(real_path_)) throw JetError(Msg::kFileInUse, path_);
+  try {
+    if (journal_.exists()) recoverJournal();  // its writer died
+  } catch (...) {
+    lock_.release();
+    throw;
+  }
+}
+
+void PageSource::endOfUnitLock() {
+  if (lock_holds_ == 0) lock_.release();
+}
+
+void PageSource::holdWriteLock() {
+  if (!writable()) throw JetError(Msg::kReadOnlyDatabase, path_);
+  takeWriteLock();
+  ++lock_holds_;
+}
+
+void PageSource::releaseWriteLock() {
+  if (lock_holds_ > 0) --lock_holds_;
+  if (!in_unit_) endOfUnitLock();
 }
 
 uint32_t PageSource::appendPage() {
@@ -195,14 +267,19 @@ void PageSource::commitUnit() {
   if (originals_.empty()) {
     clearSavepoint();
     in_unit_ = false;
+    endOfUnitLock();
     return;
   }
   // The journal takes the original pages for the time of the commit, and
   // gives them back if the unit has to be rolled back.
-  JournalContents j{page_size_, file_size_, std::move(originals_)};
+  JournalContents j{page_size_, file_size_, 0, std::move(originals_), {}};
   originals_.clear();
   auto giveBack = [&] { originals_ = std::move(j.pages); };
   try {
+    j.first_page_crc = firstPageCrc();
+    for (const auto& entry : j.pages) {
+      j.written_crc[entry.first] = sectorCrcs(cache_[entry.first].get(), page_size_);
+    }
     journal_.write(j);
   } catch (...) {
     giveBack();
@@ -214,23 +291,26 @@ void PageSource::commitUnit() {
     if (!file_->sync()) {
       throw JetError(Msg::kCannotWrite, path_);
     }
+    // A journal left as it is would undo the unit at the next open: when
+    // it can be neither removed nor marked as ended, the unit fails too.
+    journal_.retire();
   } catch (...) {
     // Put the file back as it was; the journal stays if even that fails.
     try {
       journal_.playBack(*file_, j);
-      journal_.remove();
+      journal_.retire();
     } catch (...) {
     }
     giveBack();
     rollbackUnit();
     throw;
   }
-  journal_.remove();
   forgetJournaled(j.pages);
   clearSavepoint();
   identity_ = currentIdentity();
   file_size_ = std::max(file_size_, uint64_t{page_count_} * page_size_);
   in_unit_ = false;
+  endOfUnitLock();
 }
 
 void PageSource::forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>& pages) {
@@ -248,6 +328,7 @@ void PageSource::rollbackUnit() {
   originals_.clear();
   clearSavepoint();
   in_unit_ = false;
+  endOfUnitLock();
 }
 
 }  // namespace jet

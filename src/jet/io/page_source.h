@@ -26,8 +26,12 @@ class PageSource {
   // Opens the file. Throws JetError 3024 when it does not exist, 3051 when
   // it cannot be opened (3051 also when it cannot be opened for writing in
   // ReadWrite mode). A journal left by an interrupted write is played back
-  // first (ReadWrite) or read through (ReadOnly). Every call to the system
-  // goes to `os`, which must outlive the page source.
+  // first when the write lock can be had (ReadWrite), and otherwise read
+  // through, the file left alone: it may be the journal of a program
+  // writing now. A journal that cannot be played back throws 3343 naming
+  // both files. The journal and the lock file are named after the file's
+  // real path, every symbolic link followed. Every call to the system goes
+  // to `os`, which must outlive the page source.
   PageSource(std::string path, OpenMode mode = OpenMode::ReadOnly, Os& os = systemOs());
   ~PageSource();
   PageSource(const PageSource&) = delete;
@@ -52,9 +56,15 @@ class PageSource {
   // Replaces the cached copy of a page (page 0 is kept unmasked).
   void setPage(uint32_t number, std::vector<uint8_t> bytes);
 
-  // Units of work. begin takes the lock file on the first write and checks
-  // that no other program changed the file since it was read (3197).
+  // Units of work. begin takes the write lock (3045 when another program
+  // holds it), plays back a journal a crashed writer left, and checks that
+  // no other program changed the file since it was read (3197). The lock
+  // is let go when the unit ends, unless held across units.
   void beginUnit();
+  // Holds the write lock until as many releaseWriteLock calls, so that no
+  // other program writes between this caller's units. Throws as beginUnit.
+  void holdWriteLock();
+  void releaseWriteLock();
   bool inUnit() const { return in_unit_; }
   // A page to change; only inside a unit, never page 0.
   uint8_t* writablePage(uint32_t number);
@@ -74,13 +84,18 @@ class PageSource {
 
  private:
   FileIdentity currentIdentity() const;
+  void takeWriteLock();
+  void endOfUnitLock();
   void recoverJournal();
+  void readThroughJournal();
+  uint32_t firstPageCrc() const;
   void writeChangedPages(const std::map<uint32_t, std::vector<uint8_t>>& pages);
   void forgetJournaled(const std::map<uint32_t, std::vector<uint8_t>>& pages);
   void clearSavepoint();
   void dropPagesFrom(uint32_t count);
 
   std::string path_;
+  std::string real_path_;  // every symbolic link followed
   OpenMode mode_;
   std::unique_ptr<OsFile> file_;
   Journal journal_;
@@ -99,6 +114,7 @@ class PageSource {
   std::map<uint32_t, std::vector<uint8_t>> at_savepoint_;  // pages changed since, as they were
   std::vector<bool> in_savepoint_;                         // by page: listed in at_savepoint_
   LockFile lock_;
+  int lock_holds_ = 0;
 };
 
 }  // namespace jet

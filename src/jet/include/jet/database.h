@@ -33,8 +33,10 @@ class Database {
  public:
   // Opens the file, read-only unless asked. Throws JetError: 3024 when it
   // does not exist, 3051 when it cannot be opened, 3343 (naming the file and
-  // the reason) when it is no Access 97-2003 database or is damaged. The
-  // file is reached through `os` (tests pass their own).
+  // the reason) when it is no Access 97-2003 database or is damaged, or
+  // when the journal of an interrupted write beside it cannot be played
+  // back (damaged, or made for another file; both files are named and left
+  // as they are). The file is reached through `os` (tests pass their own).
   explicit Database(const std::string& path, OpenMode mode = OpenMode::ReadOnly,
                     Os& os = systemOs());
   ~Database();
@@ -66,6 +68,23 @@ class Database {
   // change made since and leaves the unit open.
   void savepoint();
   void rollbackToSavepoint();
+
+  // The write lock (the lock file beside the database) is taken by begin
+  // and let go when the unit ends, so that other programs may write
+  // between units. A caller whose units belong together holds it across
+  // them for the life of a session: no other program writes in between.
+  // Throws as begin does (3045 when another program holds the lock, 3027
+  // on a read-only database).
+  class WriteSession {
+   public:
+    explicit WriteSession(Database& db);
+    ~WriteSession();
+    WriteSession(const WriteSession&) = delete;
+    WriteSession& operator=(const WriteSession&) = delete;
+
+   private:
+    Database* db_;
+  };
 
   // Removes a live row from its table, as Access does: its index entries,
   // its long values and an overflow part go too, and the table's row count

@@ -55,6 +55,7 @@ enum class Msg {
   kRelationExists,        // 3343: %1 relationship
   kRelationTypes,         // 3343: %1 relationship
   kRelationNotUnique,     // 3343: %1 relationship, %2 table
+  kBadJournal,            // 3343: %1 journal, %2 database, %3 why
   kCriteriaTypeMismatch,  // 3464: %1 what
 };
 
