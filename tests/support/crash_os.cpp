@@ -32,6 +32,7 @@ struct CrashOs::Node {
   std::vector<uint8_t> current;
   std::vector<Change> unsynced;
   uint64_t modified = 0;
+  uint64_t number = 0;  // tells files apart, as a file system's file number
 
   void write(uint64_t offset, const uint8_t* data, size_t count) {
     if (offset + count > current.size()) current.resize(offset + count);
@@ -104,19 +105,19 @@ class CrashFile final : public jet::OsFile {
     return {};
   }
   OsStatus write(uint64_t offset, const uint8_t* data, size_t count) override {
-    if (!os_->change({OsOp::Write, path_, offset, count})) return kDead;
+    if (!os_->change({OsOp::Write, path_, offset, count, false, {}})) return kDead;
     node_->write(offset, data, count);
     node_->modified = os_->tick();
     return {};
   }
   OsStatus sync() override {
-    if (!os_->change({OsOp::Sync, path_})) return kDead;
+    if (!os_->change({OsOp::Sync, path_, 0, 0, false, {}})) return kDead;
     node_->synced = node_->current;
     node_->unsynced.clear();
     return {};
   }
   OsStatus truncate(uint64_t size) override {
-    if (!os_->change({OsOp::Truncate, path_, size})) return kDead;
+    if (!os_->change({OsOp::Truncate, path_, size, 0, false, {}})) return kDead;
     node_->truncate(size);
     node_->modified = os_->tick();
     return {};
@@ -128,11 +129,11 @@ class CrashFile final : public jet::OsFile {
   }
   OsStatus identity(jet::FileIdentity& out) override {
     if (!alive()) return kDead;
-    out = {node_->current.size(), static_cast<int64_t>(node_->modified)};
+    out = {node_->current.size(), static_cast<int64_t>(node_->modified), 1, node_->number};
     return {};
   }
-  // One process: the lock is always free.
-  OsStatus lockByte(uint64_t) override { return alive() ? OsStatus{} : kDead; }
+  // One program at a time runs on this layer: a lock is always free.
+  OsStatus tryLock(uint64_t, uint64_t) override { return alive() ? OsStatus{} : kDead; }
   OsStatus close() override { return alive() ? OsStatus{} : kDead; }
 
  private:
@@ -150,6 +151,7 @@ CrashOs::~CrashOs() = default;
 
 void CrashOs::addFile(const std::string& path, std::vector<uint8_t> bytes) {
   auto node = std::make_shared<Node>();
+  node->number = tick();
   node->synced = bytes;
   node->current = std::move(bytes);
   names_[path] = node;
@@ -205,15 +207,17 @@ OsStatus CrashOs::open(const std::string& path, jet::OpenFor how,
                        std::unique_ptr<jet::OsFile>& out) {
   if (!powered_) return kDead;
   auto it = names_.find(path);
-  if (how == jet::OpenFor::Read || how == jet::OpenFor::ReadWrite) {
+  if (how == jet::OpenFor::Read || how == jet::OpenFor::ReadWrite ||
+      (how == jet::OpenFor::OpenOrCreate && it != names_.end())) {
     if (it == names_.end()) return {OsFailure::NotFound, 2};
     out = std::make_unique<CrashFile>(*this, it->second, path);
     return {};
   }
   if (it != names_.end() && how == jet::OpenFor::CreateNew) return {OsFailure::AlreadyExists, 17};
-  if (!change({OsOp::Open, path, 0, 0, it == names_.end()})) return kDead;
+  if (!change({OsOp::Open, path, 0, 0, it == names_.end(), {}})) return kDead;
   if (it == names_.end()) {
     it = names_.emplace(path, std::make_shared<Node>()).first;
+    it->second->number = tick();
   } else {
     it->second->truncate(0);
     it->second->modified = tick();
@@ -225,8 +229,31 @@ OsStatus CrashOs::open(const std::string& path, jet::OpenFor how,
 OsStatus CrashOs::remove(const std::string& path) {
   if (!powered_) return kDead;
   if (!names_.count(path)) return {OsFailure::NotFound, 2};
-  if (!change({OsOp::Remove, path})) return kDead;
+  if (!change({OsOp::Remove, path, 0, 0, false, {}})) return kDead;
   names_.erase(path);
+  return {};
+}
+
+// A rename is one step on the disk too: until the folder is synced, a cut
+// may leave the old names or the new ones, never a mix of the two. The
+// names are judged one by one at a cut, which may also keep both or
+// neither; both are states a journal must survive, since the database is
+// not written until the folder holding the new name is synced.
+OsStatus CrashOs::rename(const std::string& from, const std::string& to) {
+  if (!powered_) return kDead;
+  auto it = names_.find(from);
+  if (it == names_.end()) return {OsFailure::NotFound, 2};
+  if (!change({OsOp::Rename, to, 0, 0, names_.count(to) == 0, from})) return kDead;
+  auto node = it->second;
+  names_.erase(it);
+  names_[to] = std::move(node);
+  return {};
+}
+
+OsStatus CrashOs::realPath(const std::string& path, std::string& out) {
+  if (!powered_) return kDead;
+  if (!names_.count(path)) return {OsFailure::NotFound, 2};
+  out = path;
   return {};
 }
 
@@ -235,7 +262,7 @@ bool CrashOs::exists(const std::string& path) {
 }
 
 OsStatus CrashOs::syncFolderOf(const std::string& path) {
-  if (!change({OsOp::SyncFolder, path})) return kDead;
+  if (!change({OsOp::SyncFolder, path, 0, 0, false, {}})) return kDead;
   const std::string folder = folderOf(path);
   std::set<std::string> paths;
   for (const auto& entry : names_) paths.insert(entry.first);

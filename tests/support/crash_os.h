@@ -29,13 +29,14 @@
 namespace testsupport {
 
 // One call that changes files: Open (only those that create or empty a
-// file), Write, Sync, Truncate, Remove or SyncFolder.
+// file), Write, Sync, Truncate, Remove, Rename or SyncFolder.
 struct FileEvent {
   OsOp op;
-  std::string path;      // for SyncFolder, the file whose folder
+  std::string path;      // for SyncFolder, the file whose folder; Rename: the new name
   uint64_t offset = 0;   // Write: where; Truncate: the new size
   uint64_t size = 0;     // Write: how many bytes
-  bool created = false;  // Open: the name was not there before
+  bool created = false;  // Open, Rename: the name was not there before
+  std::string from;      // Rename: the old name
 };
 
 // The files a disk holds after a power cut, by path.
@@ -72,6 +73,8 @@ class CrashOs : public jet::Os {
   jet::OsStatus open(const std::string& path, jet::OpenFor how,
                      std::unique_ptr<jet::OsFile>& out) override;
   jet::OsStatus remove(const std::string& path) override;
+  jet::OsStatus rename(const std::string& from, const std::string& to) override;
+  jet::OsStatus realPath(const std::string& path, std::string& out) override;
   bool exists(const std::string& path) override;
   jet::OsStatus syncFolderOf(const std::string& path) override;
   std::string computerName() override { return powered_ ? "PRUEBA" : ""; }

@@ -16,6 +16,8 @@ std::string folderOf(const std::string& path) {
 std::vector<std::string> writeProtocolBreaches(const std::vector<FileEvent>& events,
                                                const std::string& database) {
   const std::string journal = jet::journalPath(database);
+  // The journal may be written under another name and renamed once synced.
+  const std::string unfinished = jet::unfinishedJournalPath(database);
   // Idle: no unit under way. Journaled: the journal is being written.
   // Writing: pages of the database have been written since.
   enum class Phase { Idle, Journaled, Writing } phase = Phase::Idle;
@@ -25,7 +27,8 @@ std::vector<std::string> writeProtocolBreaches(const std::vector<FileEvent>& eve
   std::vector<std::string> out;
   for (size_t i = 0; i < events.size(); ++i) {
     const FileEvent& e = events[i];
-    const bool on_journal = e.path == journal, on_database = e.path == database;
+    const bool on_journal = e.path == journal || e.path == unfinished;
+    const bool on_database = e.path == database;
     auto breach = [&](const std::string& rule) {
       out.push_back("call " + std::to_string(i + 1) + ", " + opName(e.op) +
                     (on_journal ? " journal" : " database") + ": " + rule);
@@ -70,6 +73,12 @@ std::vector<std::string> writeProtocolBreaches(const std::vector<FileEvent>& eve
         if (!on_journal) break;
         closing();
         phase = Phase::Idle;
+        name_unsynced = true;
+        break;
+      case OsOp::Rename:
+        // The synced journal takes its name: a name the folder must keep.
+        if (e.path != journal) break;
+        closing();
         name_unsynced = true;
         break;
       case OsOp::SyncFolder:

@@ -4,8 +4,8 @@
 // gain writes, syncs or another way of being closed without the rules
 // changing:
 // - before a page of the database is written, the journal holding the
-//   originals is written and synced, and, when the journal was created (or
-//   one removed) since, its folder is synced too;
+//   originals is written and synced, and, when the journal was created,
+//   renamed into place (or one removed) since, its folder is synced too;
 // - the database is synced before its journal is removed or invalidated
 //   (written again once pages of the database were written).
 #pragma once
