@@ -2,6 +2,9 @@
 # fixture passes, copies broken on purpose fail with the right problem, and
 # jetsql reads what mdb-reader reads and deletes all or nothing.
 jet_test(jet_checker_test jet/checker_test.cpp)
+add_dependencies(jet_checker_test mkclientes)
+target_compile_definitions(jet_checker_test PRIVATE
+  CHECKER_TEST_MKCLIENTES="$<TARGET_FILE:mkclientes>")
 
 find_program(NODE_EXECUTABLE node)
 set(_node "")
