@@ -35,7 +35,8 @@ exec '$<TARGET_FILE:jetdump>' \"$@\"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
       WORLD_READ WORLD_EXECUTE)
   file(GLOB_RECURSE _jetsql_compare_files CONFIGURE_DEPENDS
-    "${SHARED_DIR}/fixtures/real/*.mdb" "${SHARED_DIR}/fixtures/clientes/*.mdb")
+    "${SHARED_DIR}/fixtures/real/*.mdb" "${SHARED_DIR}/fixtures/clientes/*.mdb"
+    "${SHARED_DIR}/fixtures/large/*.mdb")
   list(SORT _jetsql_compare_files)
   foreach(_file IN LISTS _jetsql_compare_files)
     file(RELATIVE_PATH _rel "${SHARED_DIR}/fixtures" "${_file}")
