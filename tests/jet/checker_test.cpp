@@ -229,7 +229,7 @@ TEST(Checker, ToleratesTheAccessQuirksWhereTheyAre) {
   const std::vector<jet::CheckProblem> large = notes("large/clientes-v2003-3k.mdb");
   EXPECT_TRUE(has(large, "mapa global de páginas", "no nombra las páginas 0 a 767"));
   EXPECT_TRUE(has(large, "páginas de datos", "5 páginas (15, 16, 43, 44, 45)"));
-  EXPECT_TRUE(has(large, "índice 'clientes.PrimaryKey'", "1 páginas de nodo tienen la marca"));
+  EXPECT_TRUE(has(large, "índice 'clientes.PrimaryKey'", "1 página de nodo tiene la marca"));
 }
 
 // ---------------------------------------------------------------------------
@@ -499,7 +499,7 @@ TEST(CheckerFindsDamage, NodeByteOtherThanTheTwoWritersLeave) {
     } else {
       expectExactly(r, {});
       EXPECT_TRUE(std::any_of(r.notes.begin(), r.notes.end(), [&](const jet::CheckProblem& n) {
-        return n.where == indexWhere(t.def(), 0) && n.message.find("1 páginas de nodo") == 0;
+        return n.where == indexWhere(t.def(), 0) && n.message.find("1 página de nodo tiene") == 0;
       })) << "the node page is noted";
     }
   }

@@ -138,10 +138,11 @@ class IndexCheck {
     if (unflagged_nodes_ > 0) {
       ctx_.note(
           where_, 0,
-          std::to_string(unflagged_nodes_) +
-              " páginas de nodo tienen la marca de nodo a 0, como las deja otra biblioteca de "
-              "archivos Access (Access pone 1; ningún lector la usa: el tipo de página ya "
-              "distingue nodos y hojas)");
+          (unflagged_nodes_ == 1 ? std::string("1 página de nodo tiene")
+                                 : std::to_string(unflagged_nodes_) + " páginas de nodo tienen") +
+              " la marca de nodo a 0, como las deja otra biblioteca de archivos Access "
+              "(Access pone 1; ningún lector la usa: el tipo de página ya distingue nodos y "
+              "hojas)");
     }
     if (unencodable_ > 0) {
       ctx_.note(where_, 0,
