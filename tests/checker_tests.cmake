@@ -2,6 +2,9 @@
 # fixture passes, copies broken on purpose fail with the right problem, and
 # jetsql reads what mdb-reader reads and deletes all or nothing.
 jet_test(jet_checker_test jet/checker_test.cpp)
+add_dependencies(jet_checker_test mkclientes)
+target_compile_definitions(jet_checker_test PRIVATE
+  CHECKER_TEST_MKCLIENTES="$<TARGET_FILE:mkclientes>")
 
 find_program(NODE_EXECUTABLE node)
 set(_node "")
@@ -32,7 +35,8 @@ exec '$<TARGET_FILE:jetdump>' \"$@\"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
       WORLD_READ WORLD_EXECUTE)
   file(GLOB_RECURSE _jetsql_compare_files CONFIGURE_DEPENDS
-    "${SHARED_DIR}/fixtures/real/*.mdb" "${SHARED_DIR}/fixtures/clientes/*.mdb")
+    "${SHARED_DIR}/fixtures/real/*.mdb" "${SHARED_DIR}/fixtures/clientes/*.mdb"
+    "${SHARED_DIR}/fixtures/large/*.mdb")
   list(SORT _jetsql_compare_files)
   foreach(_file IN LISTS _jetsql_compare_files)
     file(RELATIVE_PATH _rel "${SHARED_DIR}/fixtures" "${_file}")

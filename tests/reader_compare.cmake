@@ -1,4 +1,4 @@
-# Reader comparison: for every .mdb under the shared fixtures (real/ and clientes/),
+# Reader comparison: for every .mdb under the shared fixtures (real/, clientes/, large/),
 # one test checks that jetdump lists the same user tables as mdb-reader and mdb-tables,
 # reads every table's rows as mdb-reader does and counts as many rows as mdb-export
 # (tests/node/compare.mjs). The fixtures are found when CMake runs; without them, or
@@ -15,10 +15,11 @@ elseif(NOT NODE_EXECUTABLE)
   set(_reader_compare_why "Node.js (node) not found; scripts/setup.sh installs it")
 else()
   file(GLOB_RECURSE _reader_compare_files CONFIGURE_DEPENDS
-    "${SHARED_DIR}/fixtures/real/*.mdb" "${SHARED_DIR}/fixtures/clientes/*.mdb")
+    "${SHARED_DIR}/fixtures/real/*.mdb" "${SHARED_DIR}/fixtures/clientes/*.mdb"
+    "${SHARED_DIR}/fixtures/large/*.mdb")
   list(SORT _reader_compare_files)
   if(NOT _reader_compare_files)
-    set(_reader_compare_why "no .mdb files under ${SHARED_DIR}/fixtures/real or clientes")
+    set(_reader_compare_why "no .mdb files under ${SHARED_DIR}/fixtures/real, clientes or large")
   endif()
 endif()
 

@@ -7,16 +7,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "check/checker_context.h"
+#include "format/long_value.h"
 #include "format/row_layout.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
@@ -146,6 +150,29 @@ class BrokenCopy {
   std::vector<uint8_t> bytes_;
 };
 
+// The long-value rows a row keeps outside itself, every column's, in chain order.
+std::vector<jet::RowId> longValueRowsOf(const jet::Table& t, jet::RowId id) {
+  const jet::Database& db = t.database();
+  jet::RowLayout layout(t.rowBytes(id), db.format(), t.def().var_slots > 0);
+  std::vector<jet::RowId> out;
+  for (const jet::Column& c : t.def().columns) {
+    if (!c.isLongValue() || !layout.present(c)) continue;
+    if (std::optional<jet::ByteView> field = layout.variable(c)) {
+      for (jet::RowId r : jet::longValueRows(db.pages(), db.format(), *field)) out.push_back(r);
+    }
+  }
+  return out;
+}
+
+std::string rowName(jet::RowId id) {
+  return std::to_string(id.page) + ":" + std::to_string(id.row);
+}
+
+// The problem an orphaned long-value row of the table is.
+Expected orphanedLongValue(const std::string& table, jet::RowId lv) {
+  return {"tabla '" + table + "'", lv.page, "la fila " + rowName(lv) + ", en una página del campo"};
+}
+
 // The real index on exactly this one column.
 size_t indexOnColumn(const jet::TableDef& def, uint16_t column) {
   for (size_t r = 0; r < def.real_indexes.size(); ++r) {
@@ -196,6 +223,13 @@ TEST(Checker, ToleratesTheAccessQuirksWhereTheyAre) {
   EXPECT_TRUE(
       has(notes("real/jet4/testV2000.mdb"), "tabla 'MSysACEs'", "guarda 61 filas, pero tiene 64"));
   EXPECT_TRUE(has(notes("real/jet4/queryTestV2000.mdb"), "tabla 'MSysQueries'", "guarda 82 filas"));
+  // Another Access-file library's: the global map's window moved up to page
+  // 768, which leaves the pages below unnamed (in use, and a few leftovers of
+  // a table no longer in the catalog), and node pages with a node byte of 0.
+  const std::vector<jet::CheckProblem> large = notes("large/clientes-v2003-3k.mdb");
+  EXPECT_TRUE(has(large, "mapa global de páginas", "no nombra las páginas 0 a 767"));
+  EXPECT_TRUE(has(large, "páginas de datos", "5 páginas (15, 16, 43, 44, 45)"));
+  EXPECT_TRUE(has(large, "índice 'clientes.PrimaryKey'", "1 página de nodo tiene la marca"));
 }
 
 // ---------------------------------------------------------------------------
@@ -233,6 +267,8 @@ TEST_P(CheckerFindsDamage, RowFlaggedDeletedWhileItsIndexEntriesStay) {
                     "-> " + std::to_string(victim.page) + ":" + std::to_string(victim.row) +
                         " apunta a una fila que no está viva"});
   }
+  // Its long values stay behind with nobody to reach them.
+  for (jet::RowId lv : longValueRowsOf(t, victim)) want.push_back(orphanedLongValue(t.name(), lv));
   expectExactly(copy.check(), want);
 }
 
@@ -438,6 +474,37 @@ TEST(CheckerFindsDamage, NodeEntryNotTheLastOfItsChild) {
   FAIL() << "no node entry could change in place";
 }
 
+// The node byte of index pages: 1 on Access's node pages, 0 on leaves.
+// Another Access-file library leaves 0 on node pages too, which no reader
+// uses: a note. Any other value, or 1 on a leaf, is damage.
+TEST(CheckerFindsDamage, NodeByteOtherThanTheTwoWritersLeave) {
+  REQUIRE_FIXTURES();
+  struct Fault {
+    bool on_leaf;
+    uint8_t value;
+    bool damage;
+  };
+  for (const Fault f : {Fault{false, 0, false}, Fault{false, 2, true}, Fault{true, 1, true}}) {
+    SCOPED_TRACE(std::to_string(f.value) + (f.on_leaf ? " on a leaf" : " on a node"));
+    BrokenCopy copy("real/jet3/nwind.mdb");
+    const jet::Table t = copy.table("Orders");
+    const jet::RealIndex& idx = t.def().real_indexes.at(0);
+    jet::IndexWalker walker(copy.db().pages(), copy.fmt(), idx.root_page, t.def().page);
+    ASSERT_FALSE(walker.page(idx.root_page).leaf);
+    const uint32_t pg = f.on_leaf ? walker.firstLeaf() : idx.root_page;
+    copy.page(pg)[jet::indexNodeFlagOffset(copy.fmt())] = f.value;
+    const jet::CheckReport r = copy.check();
+    if (f.damage) {
+      expectExactly(r, {{indexWhere(t.def(), 0), pg, "su marca de nodo vale"}});
+    } else {
+      expectExactly(r, {});
+      EXPECT_TRUE(std::any_of(r.notes.begin(), r.notes.end(), [&](const jet::CheckProblem& n) {
+        return n.where == indexWhere(t.def(), 0) && n.message.find("1 página de nodo tiene") == 0;
+      })) << "the node page is noted";
+    }
+  }
+}
+
 // The autonumber counter below a value the table holds: the next row would
 // repeat it.
 TEST(CheckerFindsDamage, AutonumberCounterBelowTheHighestValue) {
@@ -628,5 +695,104 @@ TEST(CheckerFindsDamage, ForeignKeyWithoutReferencedRow) {
   }
   expectExactly(copy.check(), want);
 }
+
+// ---------------------------------------------------------------------------
+// Generated client databases (tools/mkclientes): half the clients have notes,
+// some long enough to lie outside the row.
+
+fs::path generated(const std::string& name, const std::string& options) {
+  const fs::path file = testsupport::scratchDir() / name;
+  const std::string cmd =
+      std::string("'") + CHECKER_TEST_MKCLIENTES + "' '" + file.string() + "' --quiet " + options;
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  return file;
+}
+
+// Deletes rows as an Access-file library that leaves long values in place
+// would: through the engine, with the long-value pages then put back as
+// they were. Returns the long-value rows left behind.
+std::vector<jet::RowId> deleteLeavingLongValues(const fs::path& file, const std::string& table,
+                                                size_t how_many) {
+  std::vector<jet::RowId> left;
+  std::map<uint32_t, std::vector<uint8_t>> before;  // long-value pages
+  {
+    jet::Database db(file.string(), jet::OpenMode::ReadWrite);
+    const jet::Table t = db.table(table);
+    std::vector<jet::RowId> victims;
+    for (jet::RowId id : t.rowIds()) {
+      const std::vector<jet::RowId> lv = longValueRowsOf(t, id);
+      if (lv.empty()) continue;
+      victims.push_back(id);
+      left.insert(left.end(), lv.begin(), lv.end());
+      for (jet::RowId r : lv) {
+        const jet::ByteView p = db.pages().page(r.page);
+        before.emplace(r.page, std::vector<uint8_t>(p.data(), p.data() + p.size()));
+      }
+      if (victims.size() == how_many) break;
+    }
+    db.begin();
+    for (jet::RowId id : victims) db.deleteRow(t, id);
+    db.commit();
+  }
+  std::vector<uint8_t> bytes = readFile(file);
+  for (const auto& [page, content] : before) {
+    std::copy(content.begin(), content.end(), bytes.begin() + page * content.size());
+  }
+  writeFile(file, bytes);
+  return left;
+}
+
+class CheckerOnGeneratedFiles : public ::testing::TestWithParam<const char*> {};
+
+// Our own delete leaves no long value behind; another library's may, and
+// each row it leaves is reported with its table, column and page.
+TEST_P(CheckerOnGeneratedFiles, ReportsTheLongValuesADeleteLeftBehind) {
+  const fs::path file = generated(
+      "clientes.mdb", std::string("--clients 300 --max-deps 1 --seed 5 --format ") + GetParam());
+  {
+    jet::Database db(file.string(), jet::OpenMode::ReadWrite);
+    const jet::Table t = db.table("clientes");
+    size_t with_long_values = 0;
+    db.begin();
+    for (jet::RowId id : t.rowIds()) {
+      if (longValueRowsOf(t, id).empty() || ++with_long_values > 10) continue;
+      db.deleteRow(t, id);
+    }
+    db.commit();
+    ASSERT_GT(with_long_values, 20u);
+  }
+  {
+    jet::Database db(file.string());
+    const jet::CheckReport r = jet::checkDatabase(db);
+    EXPECT_TRUE(r.ok()) << listProblems(r);
+  }
+  const std::vector<jet::RowId> left = deleteLeavingLongValues(file, "clientes", 10);
+  ASSERT_GE(left.size(), 10u);
+  std::vector<Expected> want;
+  for (jet::RowId lv : left) want.push_back(orphanedLongValue("clientes", lv));
+  jet::Database db(file.string());
+  const jet::CheckReport r = jet::checkDatabase(db);
+  expectExactly(r, want);
+  for (const jet::CheckProblem& p : r.problems) {
+    EXPECT_NE(p.message.find("campo 'clinotas'"), std::string::npos) << p.text();
+  }
+}
+
+// The checker reads a page at a time: on a file several times its page
+// budget, the page source never holds much more than the budget.
+TEST_P(CheckerOnGeneratedFiles, HoldsFewPagesAtOnce) {
+  const fs::path file = generated(
+      "grande.mdb",
+      std::string("--clients 8000 --max-deps 4 --seed 6 --relations --format ") + GetParam());
+  jet::Database db(file.string());
+  ASSERT_GT(db.pages().pageCount(), 4 * jet::check::kCheckerPageBudget);
+  db.pages().releaseReadPages();
+  const jet::CheckReport r = jet::checkDatabase(db);
+  EXPECT_TRUE(r.ok()) << listProblems(r);
+  // Between two settles: one page more, or a row's long-value chain.
+  EXPECT_LE(db.pages().peakReadPagesHeld(), jet::check::kCheckerPageBudget + 16);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CheckerOnGeneratedFiles, ::testing::Values("jet4", "jet3"));
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "delete_test_support.h"
 #include "format/data_page.h"
 #include "format/format.h"
+#include "format/page_allocator.h"
 #include "format/usage_map.h"
 #include "index/index_delete.h"
 #include "index/index_key.h"
@@ -747,6 +748,41 @@ std::unique_ptr<jet::PageSource> openPages(const fs::path& file, const jet::Form
   auto src = std::make_unique<jet::PageSource>(file.string(), jet::OpenMode::ReadWrite);
   src->setPageSize(fmt.page_size);
   return src;
+}
+
+// A file another writer grew moves the global map's window up (to page 768
+// here): the pages below are named by no map, and none of them is free,
+// however blank it looks. A split's new page comes from inside the window
+// or from the end of the file.
+TEST_F(RealIndexDelete, AllocatorNeverTakesAPageTheGlobalMapCannotName) {
+  const fs::path file = copyOf("large/clientes-v2003-3k.mdb");
+  const RealRow row = readRow(file, "clientes", 0);
+  const jet::Format& fmt = *row.fmt;
+  constexpr uint32_t kBlank = 15;  // a leftover below the window, made to look unused
+  {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    const std::vector<char> zeros(fmt.page_size, 0);
+    f.seekp(static_cast<std::streamoff>(kBlank * fmt.page_size));
+    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    ASSERT_TRUE(f.good());
+  }
+  auto src = openPages(file, fmt);
+  const jet::UsageMapContents global = jet::readUsageMapContents(*src, fmt, jet::kGlobalMapPointer);
+  ASSERT_EQ(global.windows.size(), 1u);
+  const uint64_t window = global.windows.front().first;
+  ASSERT_GT(window, kBlank);
+  const uint32_t pages = src->pageCount();
+  src->beginUnit();
+  for (const jet::RealIndex& index : row.def.real_indexes) {
+    const uint32_t page = jet::allocatePage(*src, fmt, index.used_map);
+    ASSERT_NE(page, 0u);
+    EXPECT_GE(page, window);
+    EXPECT_FALSE(jet::usageMapBit(*src, fmt, jet::kGlobalMapPointer, page)) << page;
+    EXPECT_TRUE(jet::usageMapBit(*src, fmt, index.used_map, page)) << page;
+  }
+  EXPECT_EQ(src->pageCount(), pages + row.def.real_indexes.size()) << "no free page in the window";
+  EXPECT_EQ(src->page(kBlank).u8(0), 0) << "the blank page was not taken";
+  src->rollbackUnit();
 }
 
 TEST_F(RealIndexDelete, RowWithoutItsIndexEntryIsADamagedFile) {

@@ -13,6 +13,7 @@
 
 #include "db/field_view.h"
 #include "format/text_codec.h"
+#include "jet/checker.h"
 #include "jet/database.h"
 #include "support/fake_runtime.h"
 #include "support/shared_fixtures.h"
@@ -147,7 +148,7 @@ class PurgeRun : public ::testing::TestWithParam<const char*> {
     REQUIRE_FIXTURES();
     dir_ = testsupport::scratchDir();
     file_ = dir_ / "clientes.mdb";
-    fs::copy_file(testsupport::fixture(std::string("clientes/") + GetParam()), file_);
+    fs::copy_file(testsupport::fixture(GetParam()), file_);
     fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);
     rt_.answers = {runtime::kResultYes};
   }
@@ -188,6 +189,16 @@ TEST_P(PurgeRun, DeletesExactlyTheDueClientsWithTheirRows) {
   const Snapshot after = snapshot(file_);
   for (const auto& [table, rows] : expected.tables) {
     EXPECT_EQ(after.tables.at(table), rows) << table;
+  }
+  // Sound before and after, no long value of a deleted client left behind
+  // included.
+  jet::Database original(testsupport::fixture(GetParam()).string());
+  jet::Database purged(file_.string());
+  for (const jet::Database* db : {&original, &purged}) {
+    const jet::CheckReport report = jet::checkDatabase(*db);
+    for (const jet::CheckProblem& p : report.problems)
+      ADD_FAILURE() << db->path() << ": " << p.text();
+    EXPECT_TRUE(report.ok()) << db->path();
   }
 }
 
@@ -286,7 +297,7 @@ TEST_P(PurgeRun, AFailureMidClientKeepsThatClientWhole) {
     });
     EXPECT_EQ(gone_rows, 0) << table;
     const size_t original = [&] {
-      jet::Database orig(testsupport::fixture(std::string("clientes/") + GetParam()).string());
+      jet::Database orig(testsupport::fixture(GetParam()).string());
       jet::Table o = orig.table(table);
       long n = 0;
       o.scan([&](jet::RowId id) {
@@ -300,10 +311,14 @@ TEST_P(PurgeRun, AFailureMidClientKeepsThatClientWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ClientFixtures, PurgeRun,
-                         ::testing::Values("clientes-v2000-small.mdb", "clientes-v2000-spanish.mdb",
-                                           "clientes-v2003-rel.mdb", "clientes-v2003-orphans.mdb"),
+                         ::testing::Values("clientes/clientes-v2000-small.mdb",
+                                           "clientes/clientes-v2000-spanish.mdb",
+                                           "clientes/clientes-v2003-rel.mdb",
+                                           "clientes/clientes-v2003-orphans.mdb",
+                                           "large/clientes-v2003-3k.mdb"),
                          [](const auto& info) {
                            std::string n = info.param;
+                           n = n.substr(n.find('/') + 1);
                            n = n.substr(0, n.find('.'));
                            std::replace(n.begin(), n.end(), '-', '_');
                            return n;

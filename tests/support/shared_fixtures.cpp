@@ -31,7 +31,7 @@ std::vector<fs::path> allFixtures() {
   std::vector<fs::path> out;
   fs::path dir = sharedDir();
   if (dir.empty()) return out;
-  for (const char* sub : {"fixtures/real", "fixtures/clientes"}) {
+  for (const char* sub : {"fixtures/real", "fixtures/clientes", "fixtures/large"}) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir / sub, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {

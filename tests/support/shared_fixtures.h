@@ -12,7 +12,8 @@ namespace testsupport {
 // The fixtures folder, or empty when absent.
 std::filesystem::path sharedDir();
 
-// Every .mdb under fixtures/real and fixtures/clientes, sorted.
+// Every .mdb under fixtures/real, fixtures/clientes and fixtures/large (a
+// larger client database from another writer), sorted.
 std::vector<std::filesystem::path> allFixtures();
 
 // A fixture by its path under fixtures/ ("real/jet3/nwind.mdb").

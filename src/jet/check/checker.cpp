@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <unordered_set>
 
@@ -83,7 +84,21 @@ void Context::note(const std::string& where, uint32_t page, const std::string& m
 }
 
 void Context::use(uint32_t page, const std::string& what) {
-  used_.try_emplace(page, what);
+  if (page >= src.pageCount()) return;
+  if (used_by_.empty()) used_by_.resize(src.pageCount(), 0);
+  if (used_by_[page] != 0) return;
+  auto [it, added] = user_index_.try_emplace(what, static_cast<uint32_t>(users_.size()));
+  if (added) users_.push_back(what);
+  used_by_[page] = it->second + 1;
+}
+
+const std::string* Context::usedBy(uint32_t page) const {
+  if (page >= used_by_.size() || used_by_[page] == 0) return nullptr;
+  return &users_[used_by_[page] - 1];
+}
+
+void Context::settle() const {
+  if (src.readPagesHeld() > kCheckerPageBudget) src.releaseReadPages();
 }
 
 const std::vector<uint32_t>& Context::dataPagesOwnedBy(uint32_t tdef) const {
@@ -97,19 +112,19 @@ namespace {
 const std::string kGlobalMap = "mapa global de páginas";
 
 // Page 1, row 0: a usage map whose set bits mark the pages that are free.
-// Pages it does not cover count as free.
+// A page the map cannot name is not known to be free, and is not taken for
+// one. Another Access-file library moves an inline map's window up when the
+// file outgrows it, so that it names none of the pages below (all in use):
+// a note, not damage.
 void readGlobalMap(Context& ctx) {
+  using State = Context::MapState;
   const uint32_t count = ctx.src.pageCount();
-  std::vector<bool> free(count, true);
+  std::vector<State> states(count, State::Unnamed);
   ctx.use(0, "la cabecera del archivo");
   ctx.use(kGlobalMapPage, kGlobalMap);
   try {
     const UsageMapContents map = readUsageMapContents(ctx.src, ctx.fmt, kGlobalMapPointer);
     for (uint32_t p : map.storage) ctx.use(p, kGlobalMap);
-    // The map lists free pages: start from "in use" over the pages it can name.
-    for (const UsageMapContents::Window& w : map.windows) {
-      for (uint64_t p = w.first; p < w.end && p < count; ++p) free[p] = false;
-    }
     if (map.type == kInlineMap && !map.windows.empty()) {
       // Access keeps the pages past the end of the file marked free: they
       // are the ones it takes when the file grows.
@@ -121,11 +136,29 @@ void readGlobalMap(Context& ctx) {
                         " de las páginas más allá del final del archivo");
       }
     }
-    for (uint32_t p : map.pages) free[p] = true;
+    for (const UsageMapContents::Window& w : map.windows) {
+      for (uint64_t p = w.first; p < w.end && p < count; ++p) states[p] = State::InUse;
+    }
+    for (uint32_t p : map.pages) states[p] = State::Free;
+    for (uint32_t first = 0; first < count;) {
+      if (states[first] != State::Unnamed) {
+        ++first;
+        continue;
+      }
+      uint32_t end = first;
+      while (end < count && states[end] == State::Unnamed) ++end;
+      ctx.note(kGlobalMap, 0,
+               "no nombra las páginas " + std::to_string(first) + " a " + std::to_string(end - 1) +
+                   ", que se tienen por ocupadas (otra biblioteca de archivos Access mueve así la "
+                   "ventana del mapa cuando el archivo crece)");
+      first = end;
+    }
   } catch (const JetError& e) {
+    // Unreadable: every page counts as in use, and nothing more is said of it.
     ctx.problem(kGlobalMap, kGlobalMapPage, std::string("no se puede leer: ") + e.what());
+    std::fill(states.begin(), states.end(), State::InUse);
   }
-  ctx.setFreeMap(std::move(free));
+  ctx.setMapStates(std::move(states));
 }
 
 std::string tableWhere(const std::string& name) {
@@ -133,9 +166,13 @@ std::string tableWhere(const std::string& name) {
 }
 
 // Every data page of the file that the global map does not free: its
-// layout, and an owner that exists.
+// layout, and an owner that exists. A page the map does not name may be a
+// leftover nobody uses (a data page of a table no longer in the catalog):
+// noted, since nothing says it is not free.
 void checkDataPages(Context& ctx, const std::unordered_map<uint32_t, std::string>& tables) {
+  std::vector<uint32_t> leftovers;
   for (uint32_t pg = 1; pg < ctx.src.pageCount(); ++pg) {
+    ctx.settle();
     ByteView p = ctx.src.page(pg);
     if (p.u8(0) != kDataPage) continue;
     const uint32_t owner = p.u32(kDataOwner);
@@ -150,6 +187,9 @@ void checkDataPages(Context& ctx, const std::unordered_map<uint32_t, std::string
       where = kGlobalMap;
     } else if (auto it = tables.find(owner); it != tables.end()) {
       where = tableWhere(it->second);
+    } else if (ctx.unnamed(pg)) {
+      leftovers.push_back(pg);
+      continue;
     } else {
       ctx.problem("página de datos", pg,
                   "pertenece a la definición de la página " + std::to_string(owner) +
@@ -158,16 +198,25 @@ void checkDataPages(Context& ctx, const std::unordered_map<uint32_t, std::string
     }
     checkDataPageLayout(ctx, pg, where);
   }
+  if (leftovers.empty()) return;
+  std::string list;
+  for (size_t i = 0; i < leftovers.size() && i < 10; ++i) {
+    list += (i ? ", " : "") + std::to_string(leftovers[i]);
+  }
+  if (leftovers.size() > 10) list += "...";
+  ctx.note("páginas de datos", 0,
+           std::to_string(leftovers.size()) + " páginas (" + list +
+               ") pertenecen a definiciones que no están en el catálogo y el mapa global no las "
+               "nombra: restos que nadie usa");
 }
 
 // No page that a structure uses may be marked free: Access would hand it
 // out again and overwrite it.
 void checkUsedNotFree(Context& ctx) {
-  std::vector<std::pair<uint32_t, std::string>> used(ctx.used().begin(), ctx.used().end());
-  std::sort(used.begin(), used.end());
-  for (const auto& [page, what] : used) {
-    if (page < ctx.src.pageCount() && ctx.markedFree(page)) {
-      ctx.problem(kGlobalMap, page, "la marca libre, pero está en uso (" + what + ")");
+  for (uint32_t page = 0; page < ctx.src.pageCount(); ++page) {
+    const std::string* what = ctx.usedBy(page);
+    if (what && ctx.markedFree(page)) {
+      ctx.problem(kGlobalMap, page, "la marca libre, pero está en uso (" + *what + ")");
     }
   }
 }
@@ -183,6 +232,25 @@ std::optional<std::string> compositeKey(const std::vector<Value>& row,
     key += std::to_string(part->size()) + ":" + *part;
   }
   return key;
+}
+
+// Calls `fn` for every live row of the table, a page at a time, settling
+// between pages (a table's scan would hold every page it passes).
+void forEachLiveRow(Context& ctx, const Table& table, const std::function<void(RowId)>& fn) {
+  const TableDef& def = table.def();
+  for (uint32_t pg : readUsageMap(ctx.src, ctx.fmt, def.used_map)) {
+    std::vector<RowId> rows;
+    {
+      DataPage page(ctx.src, ctx.fmt, pg);
+      if (page.owner() != def.page) continue;
+      const size_t n = std::min<size_t>(page.rowCount(), kRowNumbers);
+      for (uint16_t r = 0; r < n; ++r) {
+        if (!(page.slot(r) & kSlotDeleted)) rows.push_back({pg, static_cast<uint8_t>(r)});
+      }
+    }
+    for (RowId id : rows) fn(id);
+    ctx.settle();
+  }
 }
 
 void checkRelationships(Context& ctx) {
@@ -222,10 +290,10 @@ void checkRelationships(Context& ctx) {
       }
       if (missing || many_cols.empty()) continue;
       std::unordered_set<std::string> referenced;
-      one.scan([&](RowId id) {
+      forEachLiveRow(ctx, one, [&](RowId id) {
         if (auto key = compositeKey(one.readRow(id), one_cols)) referenced.insert(*key);
       });
-      many.scan([&](RowId id) {
+      forEachLiveRow(ctx, many, [&](RowId id) {
         std::vector<Value> row = many.readRow(id);
         std::optional<std::string> key = compositeKey(row, many_cols);
         if (!key || referenced.count(*key)) return;
@@ -279,6 +347,7 @@ CheckReport checkDatabase(const Database& db) {
   check::checkDataPages(ctx, by_page);
 
   for (const CatalogEntry* e : tables) {
+    ctx.settle();
     Table table(db, db.tableDefAt(e->tdefPage(), e->name));
     ++report.tables;
     // A structure too damaged to go on with ends the table's checks, not the file's.

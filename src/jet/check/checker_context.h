@@ -1,6 +1,11 @@
 // What the parts of the file checker share: the report they add to, the
 // global page map, every page's type and owner, and the pages each
 // structure is found to use.
+//
+// The checker goes through every page of a file that may be far larger than
+// memory, so it keeps per-page summaries only (a few bytes a page) and lets
+// the page source forget the pages it has read (settle) wherever it holds
+// no view of a page.
 #pragma once
 
 #include <cstdint>
@@ -35,21 +40,34 @@ class Context {
 
   // Records that `what` uses the page (the first user is kept for messages).
   void use(uint32_t page, const std::string& what);
-  const std::unordered_map<uint32_t, std::string>& used() const { return used_; }
+  // The first user of the page, or null.
+  const std::string* usedBy(uint32_t page) const;
 
-  // From the global page map: whether the page is marked free (pages the map
-  // does not cover count as free).
-  bool markedFree(uint32_t page) const { return page >= free_.size() || free_[page]; }
-  void setFreeMap(std::vector<bool> free) { free_ = std::move(free); }
+  // From the global page map: whether the page is marked free, and whether
+  // the map names it at all. A page the map cannot name (outside its
+  // window) is not known to be free, nor known to be in use.
+  enum class MapState : uint8_t { InUse, Free, Unnamed };
+  bool markedFree(uint32_t page) const { return mapState(page) == MapState::Free; }
+  bool unnamed(uint32_t page) const { return mapState(page) == MapState::Unnamed; }
+  void setMapStates(std::vector<MapState> states) { map_states_ = std::move(states); }
+
+  // Lets the page source forget the pages read so far once they pass a
+  // budget. Only where the caller holds no view of a page.
+  void settle() const;
 
   // The data pages (type 0x01) of the file whose owner field names `tdef`.
   const std::vector<uint32_t>& dataPagesOwnedBy(uint32_t tdef) const;
   void addDataPage(uint32_t page, uint32_t owner) { by_owner_[owner].push_back(page); }
 
  private:
-  std::unordered_map<uint32_t, std::string> used_;
+  std::vector<uint32_t> used_by_;  // by page: 1 + index in users_, 0 when unused
+  std::vector<std::string> users_;
+  std::unordered_map<std::string, uint32_t> user_index_;
   std::unordered_map<std::string, size_t> per_where_;
-  std::vector<bool> free_;
+  MapState mapState(uint32_t page) const {
+    return page < map_states_.size() ? map_states_[page] : MapState::Unnamed;
+  }
+  std::vector<MapState> map_states_;  // by page
   std::unordered_map<uint32_t, std::vector<uint32_t>> by_owner_;
 };
 
@@ -59,6 +77,10 @@ void checkTable(Context& ctx, const Table& table, bool system, std::vector<RowId
 
 // Every real index of the table against its live rows (ascending).
 void checkIndexes(Context& ctx, const Table& table, const std::vector<RowId>& live);
+
+// How many pages read from the file the checker lets the page source hold
+// before it settles.
+inline constexpr size_t kCheckerPageBudget = 256;
 
 // The layout of one data page: free-space count and row bounds.
 void checkDataPageLayout(Context& ctx, uint32_t page, const std::string& where);

@@ -80,7 +80,7 @@ class IndexCheck {
 
     std::vector<std::vector<uint32_t>> levels;
     try {
-      levels = walker_.levels();
+      levels = walker_.levels([this] { ctx_.settle(); });
     } catch (const JetError& e) {
       ctx_.problem(where_, index_.root_page,
                    std::string("el árbol no se puede recorrer: ") + e.what());
@@ -93,9 +93,8 @@ class IndexCheck {
     std::set<uint32_t> tree;
     for (const auto& level : levels) tree.insert(level.begin(), level.end());
     for (uint32_t p : tree) {
-      auto it = ctx_.used().find(p);
-      if (it != ctx_.used().end()) {
-        ctx_.problem(where_, p, "la página del árbol también la usa " + it->second);
+      if (const std::string* other = ctx_.usedBy(p)) {
+        ctx_.problem(where_, p, "la página del árbol también la usa " + *other);
       }
       ctx_.use(p, "el " + where_);
     }
@@ -118,6 +117,7 @@ class IndexCheck {
       const bool leaves = lv + 1 == levels.size();
       const std::vector<uint32_t>& level = levels[lv];
       for (size_t i = 0; i < level.size(); ++i) {
+        ctx_.settle();
         IndexPage page;
         try {
           page = walker_.page(level[i]);
@@ -135,6 +135,15 @@ class IndexCheck {
       }
     }
     checkEveryRowHasOneEntry();
+    if (unflagged_nodes_ > 0) {
+      ctx_.note(
+          where_, 0,
+          (unflagged_nodes_ == 1 ? std::string("1 página de nodo tiene")
+                                 : std::to_string(unflagged_nodes_) + " páginas de nodo tienen") +
+              " la marca de nodo a 0, como las deja otra biblioteca de archivos Access "
+              "(Access pone 1; ningún lector la usa: el tipo de página ya distingue nodos y "
+              "hojas)");
+    }
     if (unencodable_ > 0) {
       ctx_.note(where_, 0,
                 std::to_string(unencodable_) + " claves no se pudieron calcular (" +
@@ -167,7 +176,9 @@ class IndexCheck {
                    "su prefijo compartido (" + std::to_string(p.prefix_length) +
                        " bytes) llega al número de fila de la primera entrada");
     }
-    if (p.node_flag != (p.leaf ? 0 : 1)) {
+    if (!p.leaf && p.node_flag == 0) {
+      ++unflagged_nodes_;
+    } else if (p.node_flag != (p.leaf ? 0 : 1)) {
       ctx_.problem(where_, p.number,
                    "su marca de nodo vale " + std::to_string(p.node_flag) + " en una " +
                        (p.leaf ? "hoja" : "página de nodo"));
@@ -240,6 +251,7 @@ class IndexCheck {
                      "la entrada " + entryText(e) + " apunta a una fila que no está viva");
       } else {
         ++entries_of_row_[static_cast<size_t>(it - live_.begin())];
+        ctx_.settle();
         checkKey(p, e, unique);
       }
       previous_ = e;
@@ -285,6 +297,7 @@ class IndexCheck {
     for (size_t i = 0; i < live_.size(); ++i) {
       const unsigned n = entries_of_row_[i];
       if (n == 1) continue;
+      ctx_.settle();
       if (n == 0 && ignore_nulls) {
         try {
           if (encoder_.allNull(indexedValues(live_[i]))) continue;
@@ -312,6 +325,7 @@ class IndexCheck {
   IndexEntry previous_;
   bool have_previous_ = false;
   size_t unencodable_ = 0;
+  size_t unflagged_nodes_ = 0;  // node pages whose node byte is 0
   std::string first_unencodable_;
 };
 

@@ -105,7 +105,8 @@ std::vector<IndexEntry> IndexWalker::entries() const {
   return out;
 }
 
-std::vector<std::vector<uint32_t>> IndexWalker::levels() const {
+std::vector<std::vector<uint32_t>> IndexWalker::levels(
+    const std::function<void()>& after_page) const {
   std::vector<std::vector<uint32_t>> out;
   std::unordered_set<uint32_t> seen{root_};
   std::vector<uint32_t> level{root_};
@@ -115,6 +116,7 @@ std::vector<std::vector<uint32_t>> IndexWalker::levels() const {
     bool leaves = false, nodes = false;
     for (uint32_t n : level) {
       IndexPage p = page(n);
+      if (after_page) after_page();
       (p.leaf ? leaves : nodes) = true;
       if (p.leaf) continue;
       std::vector<uint32_t> children;

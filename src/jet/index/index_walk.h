@@ -50,8 +50,9 @@ class IndexWalker {
 
   // The node pages level by level from the root, each level in child order
   // (entries, then the tail); the last level holds the leaves. For checks of
-  // the tree's shape.
-  std::vector<std::vector<uint32_t>> levels() const;
+  // the tree's shape. `after_page`, when given, runs after each page is read
+  // (the file checker lets go of the pages read so far there).
+  std::vector<std::vector<uint32_t>> levels(const std::function<void()>& after_page = {}) const;
 
  private:
   uint32_t childToFollow(const IndexPage& node, bool first) const;

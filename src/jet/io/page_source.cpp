@@ -110,6 +110,7 @@ void PageSource::setPageSize(size_t page_size) {
   page_count_ = static_cast<uint32_t>(pages);
   cache_.clear();
   cache_.resize(page_count_);
+  read_.clear();
   if (read_through_ && read_through_->page_size == page_size) {
     for (const auto& [number, bytes] : read_through_->pages) {
       if (number > 0 && number < page_count_) setPage(number, bytes);
@@ -130,8 +131,19 @@ ByteView PageSource::page(uint32_t number) const {
       throwBadFormat(path_, "no se puede leer la página " + std::to_string(number));
     }
     slot = std::move(buf);
+    read_.push_back(number);
+    peak_read_ = std::max(peak_read_, read_.size());
   }
   return ByteView(slot.get(), page_size_);
+}
+
+void PageSource::releaseReadPages() const {
+  if (in_unit_) return;
+  for (uint32_t number : read_) {
+    if (number >= cache_.size()) continue;  // dropped with the pages a unit added
+    cache_[number].reset();
+  }
+  read_.clear();
 }
 
 void PageSource::setPage(uint32_t number, std::vector<uint8_t> bytes) {

@@ -56,6 +56,16 @@ class PageSource {
   // Replaces the cached copy of a page (page 0 is kept unmasked).
   void setPage(uint32_t number, std::vector<uint8_t> bytes);
 
+  // A reader that goes through more of the file than memory should hold
+  // (the file checker) forgets the pages read so far from time to time; it
+  // must hold no view of a page when it does. Inside a unit of work nothing
+  // is forgotten (changed pages live only here until the commit), nor are
+  // the pages a hot journal gives.
+  void releaseReadPages() const;
+  // Pages read from the file and held now, and the most held at once.
+  size_t readPagesHeld() const { return read_.size(); }
+  size_t peakReadPagesHeld() const { return peak_read_; }
+
   // Units of work. begin takes the write lock (3045 when another program
   // holds it), plays back a journal a crashed writer left, and checks that
   // no other program changed the file since it was read (3197). The lock
@@ -103,6 +113,8 @@ class PageSource {
   size_t page_size_ = 0;
   uint32_t page_count_ = 0;
   mutable std::vector<std::unique_ptr<uint8_t[]>> cache_;
+  mutable std::vector<uint32_t> read_;  // pages page() read from the file, still cached
+  mutable size_t peak_read_ = 0;
   std::optional<JournalContents> read_through_;  // a hot journal seen read-only
   FileIdentity identity_;
   bool in_unit_ = false;

@@ -7,12 +7,18 @@
 // slot carries both deletion bits, a moved row points at an overflow part of
 // the same table, the usage maps list exactly the table's data pages (the
 // free-space map a part of them), long values lie on pages their column's
-// map lists, the autonumber counter is not below any value. Indexes: the
+// map lists and every long-value row there belongs to a live row, the
+// autonumber counter is not below any value. Indexes: the
 // tree's pages, their headers, order and sibling links, node entries equal
 // to their child's last entry, the index's usage map equal to the tree, and
 // one entry per live row with the key the row's values give. The global
-// page map frees no page in use. Every table of the catalog has a readable
-// definition, and no row breaks an enforced relationship.
+// page map frees no page in use (a page it cannot name is not free). Every
+// table of the catalog has a readable definition, and no row breaks an
+// enforced relationship.
+//
+// The file is read a page at a time: the checker keeps a few bytes per page
+// and lets go of the pages it has read, so a file far larger than memory is
+// checked in little of it.
 //
 // What Access itself leaves that looks wrong but is not damage is tolerated
 // where it is checked, and named there.
@@ -61,6 +67,8 @@ struct CheckReport {
 
 // Checks the whole file. Never throws for damage: an unreadable structure is
 // a problem of the report, and the checks that do not depend on it go on.
+// Outside a unit of work the database forgets the pages read on the way, so
+// a view of a page taken before the call must not be used after it.
 CheckReport checkDatabase(const Database& db);
 
 }  // namespace jet
