@@ -197,6 +197,19 @@ void Database::deleteRow(const Table& table, RowId id) {
   state_->deleter->deleteRow(table, id);
 }
 
+void Database::requireDeletable(const Table& table) const {
+  if (!writable()) throw JetError(Msg::kReadOnlyDatabase, path());
+  const TableDef& def = table.def();
+  bool system = equalsIgnoreCase(std::string_view(def.name).substr(0, 4), "MSys");
+  for (const CatalogEntry& e : state_->catalog) {
+    if (e.type == CatalogEntry::kLocalTable && e.tdefPage() == def.page &&
+        (e.flags & CatalogEntry::kSystemFlags) != 0) {
+      system = true;
+    }
+  }
+  if (system) throw JetError(Msg::kSystemTable, def.name);
+}
+
 bool Database::hasTable(std::string_view name) const {
   return findTable(name) != nullptr;
 }

@@ -27,8 +27,9 @@ void unmaskHeader(std::vector<uint8_t>& page0, Version version);
 std::vector<uint8_t> encodeHeaderPage(const Format& fmt, double creation_date);
 
 // Parses the first bytes of a file. Throws a format error that names `path`
-// and the reason: empty, truncated, not an Access file, a later Access
-// format, or an encrypted database.
+// and the reason: empty, truncated, larger than Access allows, not an
+// Access file, a later Access format, or an encrypted database; and 3031
+// when the database has a password.
 Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size, const std::string& path);
 
 }  // namespace jet
