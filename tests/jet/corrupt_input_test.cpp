@@ -19,6 +19,7 @@
 #include "format/data_page.h"
 #include "format/row_layout.h"
 #include "format/usage_map.h"
+#include "index/index_lookup.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "reader_test_util.h"
@@ -441,6 +442,51 @@ TEST_F(DamagedStructure, MovedRowPointsToItself) {
   patchU32(p, at, (2u << 8) | 0);
   jet::Database db2(p.string());
   EXPECT_TRUE(isBadFormat(capture([&] { db2.table("Table1").readRow(moved); }), p));
+}
+
+// A stored row count is a hint: one damaged to billions reserves nothing
+// near that, and a lookup of a column (the purge's and a DELETE's way to
+// its rows) still finds, and deletes, the rows the pages hold.
+TEST_F(DamagedStructure, ARowCountOfBillionsIsOnlyAHint) {
+  struct Case {
+    const char* fixture;
+    const char* table;
+    const char* column;
+  };
+  for (const Case& c : {Case{"clientes/clientes-v2000-small.mdb", "cliprod", "codcli"},
+                        Case{"real/jet3/nwind.mdb", "Order Details", "OrderID"}}) {
+    for (uint32_t count : {0xFFFFFFFFu, 0x7FFFFFFFu}) {
+      SCOPED_TRACE(std::string(c.fixture) + " " + std::to_string(count));
+      const fs::path p = copyFixture(c.fixture);
+      std::vector<jet::RowId> rows;
+      jet::Value key;
+      size_t at = 0;
+      {
+        jet::Database db(p.string());
+        const jet::Table t = db.table(c.table);
+        rows = t.rowIds();
+        ASSERT_FALSE(rows.empty());
+        key = t.read(rows.front(), *t.def().findColumn(c.column));
+        at = t.def().page * db.format().page_size + db.format().tdef_row_count;
+      }
+      patchU32(p, at, count);
+      jet::Database db(p.string(), jet::OpenMode::ReadWrite);
+      const jet::Table t = db.table(c.table);
+      const size_t column = *t.def().findColumn(c.column);
+      std::vector<jet::RowId> expected;
+      for (jet::RowId id : rows) {
+        if (jet::equalityKey(t.read(id, column)) == jet::equalityKey(key)) expected.push_back(id);
+      }
+      Outcome o = capture([&] {
+        std::vector<jet::RowId> found = db.lookup(t, column).find(key);
+        std::sort(found.begin(), found.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected);
+        for (jet::RowId id : found) db.deleteRow(t, id);
+      });
+      EXPECT_EQ(o.kind, Outcome::Ok) << o.message;
+    }
+  }
 }
 
 TEST_F(DamagedStructure, RowIdsThatNameNoRow) {
