@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "format/catalog.h"
+#include "index/index_lookup.h"
 #include "jet/checker.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -42,7 +43,8 @@ void writeInput(const fs::path& file, const uint8_t* data, size_t size) {
 }
 
 // Every row of every table the catalog lists, system tables included, with
-// the tables' properties and the relationships: all that a read can reach.
+// the tables' properties, the relationships and the lookups by key: all
+// that a read can reach.
 void readEverything(const jet::Database& db) {
   db.relationships();
   for (const jet::CatalogEntry& e : db.catalog()) {
@@ -50,7 +52,13 @@ void readEverything(const jet::Database& db) {
     try {
       const jet::Table t = db.table(e.name);
       db.properties(e.name);
-      for (jet::RowId id : t.rowIds()) t.readRow(id);
+      const std::vector<jet::RowId> ids = t.rowIds();
+      for (jet::RowId id : ids) t.readRow(id);
+      // The lookups the purge and the relationships use, on each key-like
+      // column, built from the column's index or from its rows.
+      for (size_t c = 0; c < t.def().columns.size() && !ids.empty(); ++c) {
+        if (t.def().columns[c].isWholeNumber()) db.lookup(t, c).find(t.read(ids.front(), c));
+      }
     } catch (const jet::JetError&) {
       // One damaged table; the others are read all the same.
     }
