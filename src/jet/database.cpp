@@ -60,6 +60,10 @@ Database::Database(const std::string& path, OpenMode mode, Os& os)
   unmaskHeader(page0, state_->header.version);
   pages.setPage(0, std::move(page0));
   loadCatalog();
+  // Refused before anything is handed out or written, but after the
+  // catalog: a damaged file is reported as damaged, whatever its header's
+  // password area holds.
+  if (state_->header.has_password) throw JetError(Msg::kPasswordNeeded, path);
   state_->deleter = std::make_unique<RowDeleter>(*this, pages, state_->lookups);
 }
 

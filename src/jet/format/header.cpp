@@ -56,15 +56,32 @@ uint32_t passwordMask(double creation_date) {
   return static_cast<uint32_t>(static_cast<int32_t>(day));
 }
 
-// Whether the unmasked page 0 holds a database password: the area is all
-// zeros (after Jet 4's second mask) when there is none.
-bool hasPassword(ByteView page0, Version v, double creation_date) {
+enum class Password { None, Set, Damaged };
+
+// What the password area of the unmasked page 0 holds: all zeros (after
+// Jet 4's second mask) when there is no password; a password is text,
+// padded with zeros after its last character (one byte a character in
+// Jet 3, two in Jet 4). Anything else is damage, as when the creation date
+// that makes Jet 4's mask was damaged.
+Password readPassword(ByteView page0, Version v, double creation_date) {
   uint8_t mask[4] = {0, 0, 0, 0};
   if (v == Version::Jet4) putU32(mask, passwordMask(creation_date));
-  for (size_t i = 0; i < passwordLength(v); ++i) {
-    if ((page0.u8(kPassword + i) ^ mask[i % 4]) != 0) return true;
+  const size_t unit = v == Version::Jet4 ? 2 : 1;
+  size_t characters = 0;
+  bool ended = false;
+  for (size_t i = 0; i < passwordLength(v); i += unit) {
+    bool zero = true;
+    for (size_t k = i; k < i + unit; ++k)
+      zero = zero && (page0.u8(kPassword + k) ^ mask[k % 4]) == 0;
+    if (zero) {
+      ended = true;
+    } else if (ended) {
+      return Password::Damaged;
+    } else {
+      ++characters;
+    }
   }
-  return false;
+  return characters == 0 ? Password::None : Password::Set;
 }
 
 }  // namespace
@@ -121,9 +138,10 @@ Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
     uint64_t bits = v.u64(kCreationDate);
     std::memcpy(&h.creation_date, &bits, 8);
   }
-  // Access asks for the password before it reads anything else; without
-  // it, nothing of the file is read or changed.
-  if (hasPassword(v, h.version, h.creation_date)) throw JetError(Msg::kPasswordNeeded, path);
+  const Password password = readPassword(v, h.version, h.creation_date);
+  if (password == Password::Damaged)
+    throwBadFormat(path, "la contraseña de la cabecera está dañada");
+  h.has_password = password == Password::Set;
   if (h.encryption_key != 0) throwBadFormat(path, "la base de datos está cifrada");
   return h;
 }
