@@ -11,6 +11,7 @@ debs=(
   mdbtools
   xvfb xauth xdotool
   clang-format
+  clang libfuzzer-14-dev
 )
 
 missing=()

@@ -41,3 +41,32 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== tests under the sanitizers"
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -L sanitize
+
+# The fuzzer (tests/fuzz) for a minute, from the small fixtures of
+# tests/fuzz/seeds.txt: clang only, in a build folder of its own. An input
+# that crashes it is left in build-fuzz/crashes; keep it in
+# tests/fuzz/regressions once the engine is fixed.
+echo "== fuzzing (60 s)"
+if command -v clang++ >/dev/null 2>&1; then
+  cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DJET_FUZZ=ON -DBUILD_BENCHMARKS=OFF -DBORRAR_BUILD_PROGRAM=OFF >/dev/null
+  cmake --build build-fuzz -j"$jobs" --target jet_fuzz
+  mkdir -p build-fuzz/corpus build-fuzz/crashes
+  shared="${SHARED_DIR:-../shared}/fixtures"
+  seeds=0
+  while IFS= read -r seed; do
+    if [ -f "$shared/$seed" ]; then
+      cp "$shared/$seed" build-fuzz/corpus/
+      seeds=$((seeds + 1))
+    fi
+  done < tests/fuzz/seeds.txt
+  [ "$seeds" -eq 0 ] && echo "no seeds (the shared fixtures are absent): the fuzzer starts from nothing"
+  build-fuzz/tests/jet_fuzz -max_total_time=60 -timeout=20 -rss_limit_mb=2048 \
+    -max_len=262144 -artifact_prefix=build-fuzz/crashes/ build-fuzz/corpus
+else
+  if [ -n "${CI:-}" ]; then
+    echo "clang++ not found: scripts/setup.sh installs it"
+    exit 1
+  fi
+  echo "fuzzing skipped: clang++ not found (scripts/setup.sh installs it)"
+fi

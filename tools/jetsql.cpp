@@ -41,6 +41,7 @@ int runDelete(const std::string& path, const std::string& statement) {
   const jet::Query query = jet::parseDelete(statement);
   jet::Database db(path, jet::OpenMode::ReadWrite);
   const jet::BoundQuery bound = jet::bind(query, db);
+  db.requireDeletable(bound.table);  // refused even when no row matches
   const std::vector<jet::RowId> rows = jet::select(bound);
   size_t deleted = 0;
   db.begin();

@@ -60,6 +60,10 @@ Database::Database(const std::string& path, OpenMode mode, Os& os)
   unmaskHeader(page0, state_->header.version);
   pages.setPage(0, std::move(page0));
   loadCatalog();
+  // Refused before anything is handed out or written, but after the
+  // catalog: a damaged file is reported as damaged, whatever its header's
+  // password area holds.
+  if (state_->header.has_password) throw JetError(Msg::kPasswordNeeded, path);
   state_->deleter = std::make_unique<RowDeleter>(*this, pages, state_->lookups);
 }
 
@@ -203,6 +207,19 @@ const IndexLookup& Database::lookup(const Table& table, size_t column) const {
 
 void Database::deleteRow(const Table& table, RowId id) {
   state_->deleter->deleteRow(table, id);
+}
+
+void Database::requireDeletable(const Table& table) const {
+  if (!writable()) throw JetError(Msg::kReadOnlyDatabase, path());
+  const TableDef& def = table.def();
+  bool system = equalsIgnoreCase(std::string_view(def.name).substr(0, 4), "MSys");
+  for (const CatalogEntry& e : state_->catalog) {
+    if (e.type == CatalogEntry::kLocalTable && e.tdefPage() == def.page &&
+        (e.flags & CatalogEntry::kSystemFlags) != 0) {
+      system = true;
+    }
+  }
+  if (system) throw JetError(Msg::kSystemTable, def.name);
 }
 
 bool Database::hasTable(std::string_view name) const {

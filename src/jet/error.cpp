@@ -42,6 +42,11 @@ constexpr Row kErrors[] = {
     {Msg::kIndexNoFreePage, err::kReadOnly,
      "No se puede actualizar el índice de '%1': no queda ninguna página que el índice pueda "
      "usar."},
+    {Msg::kSystemTable, err::kReadOnly,
+     "No se puede actualizar. La base de datos o el objeto es de sólo lectura ('%1' es una "
+     "tabla del sistema)."},
+    {Msg::kPasswordNeeded, err::kNotValidPassword,
+     "No es una contraseña válida. (La base de datos '%1' está protegida con una contraseña.)"},
     {Msg::kFileInUse, err::kFileInUse, "No se puede usar '%1'; el archivo ya está en uso."},
     {Msg::kRecordTooLarge, err::kRecordTooLarge, "El registro es demasiado grande."},
     {Msg::kCannotOpen, err::kCannotOpen, "No se puede abrir el archivo '%1'."},

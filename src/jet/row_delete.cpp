@@ -28,10 +28,11 @@ RowDeleter::RowDeleter(Database& db, PageSource& pages, LookupCache& lookups)
     : db_(db), pages_(pages), lookups_(lookups) {}
 
 void RowDeleter::deleteRow(const Table& table, RowId id) {
-  if (!db_.writable()) {
-    throw JetError(Msg::kReadOnlyDatabase, db_.path());
-  }
+  db_.requireDeletable(table);
   const std::vector<DeleteStep> plan = planDelete(db_, table, id);
+  // A relationship may cascade into a system table only in a damaged or
+  // forged catalog; no row of one goes all the same.
+  for (const DeleteStep& step : plan) db_.requireDeletable(Table(db_, *step.def));
   const bool own_unit = !db_.inUnit();
   if (own_unit) db_.begin();
   try {

@@ -176,6 +176,45 @@ TEST(SqlParse, SyntaxErrorsNameWhatAndWhere) {
   expectSyntaxError("   ", 1, "se esperaba SELECT o el nombre de una tabla");
 }
 
+// Parentheses and NOT nest up to 100 levels; the level past that is a
+// syntax error at its position, never a stack overflow. AND and OR chains
+// do not nest: any length of them parses.
+TEST(SqlParse, NestingIsBoundedAndTheErrorSaysWhere) {
+  auto times = [](const std::string& s, size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  auto parens = [&](size_t n) { return times("(", n) + "a = 1" + times(")", n); };
+  const std::string w = "SELECT * FROM t WHERE ";  // 22 characters
+  const std::string chain = "a = 1" + times(" AND b = 2 OR c = 3", 20000);
+  const std::pair<std::string, size_t> cases[] = {
+      // condition, position of the level too many (0: parses)
+      {parens(100), 0},
+      {parens(101), 22 + 101},
+      {parens(13000), 22 + 101},
+      {times("NOT ", 100) + "a = 1", 0},
+      {times("NOT ", 101) + "a = 1", 22 + 4 * 100 + 1},
+      {times("NOT ", 13000) + "a = 1", 22 + 4 * 100 + 1},
+      {times("NOT (", 50) + "a = 1" + times(")", 50), 0},
+      {times("NOT (", 51) + "a = 1" + times(")", 51), 22 + 5 * 50 + 1},
+      {times("(a = 1 OR NOT ", 7000) + "a = 1" + times(")", 7000), 22 + 14 * 50 + 1},
+      {times("a = -", 13000) + "1", 22 + 6},  // unary minus applies to a number alone
+      {chain, 0},
+  };
+  for (const auto& [condition, position] : cases) {
+    if (position == 0) {
+      EXPECT_NO_THROW(where(condition)) << condition.substr(0, 40);
+      EXPECT_NO_THROW(jet::parseDelete("DELETE FROM t WHERE " + condition));
+    } else {
+      expectSyntaxError(w + condition, position,
+                        condition[0] == 'a' ? "se esperaba un número después de '-'"
+                                            : "demasiados niveles de paréntesis o NOT anidados");
+      EXPECT_THROW(jet::parseDelete("DELETE FROM t WHERE " + condition), jet::JetError);
+    }
+  }
+}
+
 // Evaluates `condition` on a row given as (column name, value) pairs.
 jet::sql::Truth eval(const std::string& condition,
                      const std::vector<std::pair<std::string, Value>>& row) {

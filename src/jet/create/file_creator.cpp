@@ -42,11 +42,6 @@ const std::string kSidAdmins("\x02\x01", 2);
 constexpr uint32_t kGlobalMapOwner = 1;
 constexpr size_t kSystemTables = 4;
 
-// Access can open files up to 2 GB (Jet 4) or 1 GB (Jet 3).
-uint64_t maxFileSize(const Format& fmt) {
-  return fmt.is_jet4() ? (uint64_t{2} << 30) : (uint64_t{1} << 30);
-}
-
 [[noreturn]] void writeFailed(const std::string& path, const OsStatus& status) {
   if (status.failure == OsFailure::DiskFull) {
     throw JetError(Msg::kDiskFull, path);

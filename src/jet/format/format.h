@@ -96,4 +96,11 @@ struct Format {
 
 const Format& formatFor(Version v);
 
+// The largest file Access opens: 1 GB for Access 97, 2 GB for Access
+// 2000-2003. A larger file is none Access wrote, and sizes derived from it
+// could not be trusted.
+inline uint64_t maxFileSize(const Format& fmt) {
+  return fmt.is_jet4() ? (uint64_t{2} << 30) : (uint64_t{1} << 30);
+}
+
 }  // namespace jet

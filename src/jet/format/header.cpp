@@ -1,6 +1,7 @@
 #include "format/header.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "format/bytes.h"
@@ -33,10 +34,54 @@ constexpr size_t kEncryptionKey = 0x3E;  // masked
 constexpr size_t kJet3SortOrder = 0x3A;  // masked
 constexpr size_t kJet4SortOrder = 0x6E;  // masked
 constexpr size_t kCreationDate = 0x72;   // masked, Jet 4
+constexpr size_t kPassword = 0x42;       // masked; Jet 4 masks it twice
 const char kJetEngine[] = "Standard Jet DB";
 
 size_t maskLength(Version v) {
   return v == Version::Jet3 ? 126 : 128;
+}
+
+// Jet 3 keeps up to 20 one-byte characters, Jet 4 up to 20 UCS-2 ones.
+size_t passwordLength(Version v) {
+  return v == Version::Jet3 ? 20 : 40;
+}
+
+// Jet 4's second mask over the password: the whole days of the creation
+// date, as a 32-bit integer, repeated. A date out of that range (only a
+// damaged header holds one) is clamped, so that no value is undefined.
+uint32_t passwordMask(double creation_date) {
+  const double day = std::floor(creation_date);
+  if (!(day > INT32_MIN)) return static_cast<uint32_t>(INT32_MIN);  // and NaN
+  if (day > INT32_MAX) return INT32_MAX;
+  return static_cast<uint32_t>(static_cast<int32_t>(day));
+}
+
+enum class Password { None, Set, Damaged };
+
+// What the password area of the unmasked page 0 holds: all zeros (after
+// Jet 4's second mask) when there is no password; a password is text,
+// padded with zeros after its last character (one byte a character in
+// Jet 3, two in Jet 4). Anything else is damage, as when the creation date
+// that makes Jet 4's mask was damaged.
+Password readPassword(ByteView page0, Version v, double creation_date) {
+  uint8_t mask[4] = {0, 0, 0, 0};
+  if (v == Version::Jet4) putU32(mask, passwordMask(creation_date));
+  const size_t unit = v == Version::Jet4 ? 2 : 1;
+  size_t characters = 0;
+  bool ended = false;
+  for (size_t i = 0; i < passwordLength(v); i += unit) {
+    bool zero = true;
+    for (size_t k = i; k < i + unit; ++k)
+      zero = zero && (page0.u8(kPassword + k) ^ mask[k % 4]) == 0;
+    if (zero) {
+      ended = true;
+    } else if (ended) {
+      return Password::Damaged;
+    } else {
+      ++characters;
+    }
+  }
+  return characters == 0 ? Password::None : Password::Set;
 }
 
 }  // namespace
@@ -71,6 +116,10 @@ Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
                              " del motor, posterior a Access 2003)");
   }
   const Format& f = formatFor(h.version);
+  if (file_size > maxFileSize(f)) {
+    throwBadFormat(path, "el archivo mide más que el mayor archivo que admite Access (" +
+                             std::to_string(maxFileSize(f) >> 30) + " GB)");
+  }
   if (file_size < f.page_size * 3) throwBadFormat(path, "el archivo está truncado");
   if (file_size % f.page_size != 0) {
     throwBadFormat(path, "el archivo está truncado (su tamaño no es un múltiplo de la página)");
@@ -89,6 +138,10 @@ Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size,
     uint64_t bits = v.u64(kCreationDate);
     std::memcpy(&h.creation_date, &bits, 8);
   }
+  const Password password = readPassword(v, h.version, h.creation_date);
+  if (password == Password::Damaged)
+    throwBadFormat(path, "la contraseña de la cabecera está dañada");
+  h.has_password = password == Password::Set;
   if (h.encryption_key != 0) throwBadFormat(path, "la base de datos está cifrada");
   return h;
 }
@@ -109,8 +162,9 @@ std::vector<uint8_t> encodeHeaderPage(const Format& fmt, double creation_date) {
   // The encryption key stays 0 (pages in clear).
   if (jet4) {
     // Password area: no password, so just the mask made of the creation day.
-    const uint32_t day = static_cast<uint32_t>(static_cast<int32_t>(std::floor(creation_date)));
-    for (size_t i = 0; i < 40; i += 4) putU32(p.data() + 0x42 + i, day);
+    const uint32_t day = passwordMask(creation_date);
+    for (size_t i = 0; i < passwordLength(fmt.version); i += 4)
+      putU32(p.data() + kPassword + i, day);
     putU16(p.data() + kJet4SortOrder, kGeneralSortLcid);  // sort order version 0
     putDouble(p.data() + kCreationDate, creation_date);
   } else {

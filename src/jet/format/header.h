@@ -16,6 +16,8 @@ struct Header {
   uint16_t sort_lcid = kGeneralSortLcid;
   uint32_t encryption_key = 0;
   double creation_date = 0;  // Jet 4 only
+  // A database password is set: Access opens the file only with it.
+  bool has_password = false;
 };
 
 // Unmasks the masked block of page 0 in place (applying it twice masks again).
@@ -27,8 +29,9 @@ void unmaskHeader(std::vector<uint8_t>& page0, Version version);
 std::vector<uint8_t> encodeHeaderPage(const Format& fmt, double creation_date);
 
 // Parses the first bytes of a file. Throws a format error that names `path`
-// and the reason: empty, truncated, not an Access file, a later Access
-// format, or an encrypted database.
+// and the reason: empty, truncated, larger than Access allows, not an
+// Access file, a later Access format, a damaged password area, or an
+// encrypted database.
 Header parseHeader(const std::vector<uint8_t>& prefix, uint64_t file_size, const std::string& path);
 
 }  // namespace jet

@@ -108,6 +108,8 @@ TableDef readTableDef(const PageSource& src, const Format& f, uint32_t page, uin
     }
 
     size_t pos = f.tdef_header_end + num_real * f.real_count_entry;
+    // Checked before the columns are made: a damaged count must not size them.
+    if (pos + size_t{num_cols} * f.col_size > buf.size()) throw OutOfRange("columnas");
     t.columns.resize(num_cols);
     for (Column& c : t.columns) {
       ByteView d = v.sub(pos, f.col_size);

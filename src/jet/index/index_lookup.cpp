@@ -8,10 +8,12 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "format/data_page.h"
 #include "format/text_codec.h"
 #include "index/index_key.h"
 #include "index/index_page.h"
 #include "index/index_walk.h"
+#include "io/page_source.h"
 #include "jet/database.h"
 #include "jet/error.h"
 
@@ -211,7 +213,10 @@ IndexLookup::IndexLookup(const Table& table, size_t column)
     from_index_ = true;
     return;
   }
-  entries_.reserve(table.def().row_count);
+  // The stored row count is a hint, and a damaged one may claim billions:
+  // reserve no more than the file's pages can hold rows.
+  const uint64_t most = uint64_t{table.database().pages().pageCount()} * kRowNumbers;
+  entries_.reserve(static_cast<size_t>(std::min<uint64_t>(table.def().row_count, most)));
   table.scan([&](RowId id) {
     const Value v = table.read(id, column);
     if (v.kind() != Value::Kind::Int) return;  // null equals nothing

@@ -237,11 +237,16 @@ size_t scanToken(std::string_view q, size_t i, Token& t) {
 std::vector<Token> tokenize(std::string_view q) {
   std::vector<Token> out;
   size_t i = 0;
+  // Positions are counted on from the previous token's, not from the start
+  // each time: a long condition would otherwise take quadratic time.
+  size_t counted = 0, position = 1;
   while (true) {
     while (i < q.size() && isSpace(q[i])) ++i;
     Token t;
     t.offset = i;
-    t.position = characterPosition(q, i);
+    position += characterPosition(q.substr(counted), i - counted) - 1;
+    counted = i;
+    t.position = position;
     if (i >= q.size()) {
       out.push_back(std::move(t));
       return out;

@@ -41,6 +41,12 @@ Value numberValue(const std::string& digits, bool negative) {
   return Value::decimal(negative ? "-" + text : text);
 }
 
+// How deep parentheses and NOT may nest. The parser, the evaluation and the
+// tree's own copy and destruction each go one call deeper per level, so an
+// unbounded depth would end in a stack overflow; no condition an operator
+// writes comes near this.
+constexpr size_t kMaxNesting = 100;
+
 class Parser {
  public:
   explicit Parser(std::string_view text) : text_(text), tokens_(sql::tokenize(text)) {}
@@ -130,8 +136,28 @@ class Parser {
     return node;
   }
 
+  // One level deeper for the parenthesis or NOT at the current token, for
+  // as long as the object lives.
+  class Nested {
+   public:
+    explicit Nested(Parser& p) : p_(p) {
+      if (++p_.depth_ > kMaxNesting) {
+        --p_.depth_;
+        p_.fail("demasiados niveles de paréntesis o NOT anidados (como mucho " +
+                std::to_string(kMaxNesting) + ")");
+      }
+    }
+    ~Nested() { --p_.depth_; }
+    Nested(const Nested&) = delete;
+    Nested& operator=(const Nested&) = delete;
+
+   private:
+    Parser& p_;
+  };
+
   std::unique_ptr<Expr> parseNot() {
     if (!isKeyword(peek(), "NOT")) return parsePrimary();
+    Nested level(*this);
     next();
     auto node = std::make_unique<Expr>();
     node->kind = Expr::Kind::Not;
@@ -141,6 +167,7 @@ class Parser {
 
   std::unique_ptr<Expr> parsePrimary() {
     if (peek().kind == Kind::LeftParen) {
+      Nested level(*this);
       const size_t open = next().position;
       auto inner = parseOr();
       if (peek().kind != Kind::RightParen) {
@@ -248,6 +275,7 @@ class Parser {
   std::string_view text_;
   std::vector<Token> tokens_;
   size_t pos_ = 0;
+  size_t depth_ = 0;
   std::string table_;
 };
 

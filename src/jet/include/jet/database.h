@@ -32,8 +32,9 @@ class Table;
 class Database {
  public:
   // Opens the file, read-only unless asked. Throws JetError: 3024 when it
-  // does not exist, 3051 when it cannot be opened, 3343 (naming the file and
-  // the reason) when it is no Access 97-2003 database or is damaged, or
+  // does not exist, 3051 when it cannot be opened, 3031 when it has a
+  // database password, 3343 (naming the file and the reason) when it is no
+  // Access 97-2003 database, is larger than Access allows or is damaged, or
   // when the journal of an interrupted write beside it cannot be played
   // back (damaged, or made for another file; both files are named and left
   // as they are). The file is reached through `os` (tests pass their own).
@@ -92,6 +93,12 @@ class Database {
   // the relationship cascades deletions; otherwise the delete is refused
   // with 3200 and nothing changes. Throws 3027 on a read-only database.
   void deleteRow(const Table& table, RowId id);
+  // Throws 3027 unless rows of the table may be deleted: the database is
+  // open for writing, and the table is none of Access's own (a name that
+  // starts with MSys, or one the catalog flags as a system object), which
+  // Access keeps read-only. deleteRow checks it; a statement checks it
+  // before it selects anything.
+  void requireDeletable(const Table& table) const;
 
   // For the engine's layers.
   const Header& header() const;

@@ -33,6 +33,8 @@ enum class Msg {
   kReadOnlyDatabase,  // 3027: %1 path
   kIndexPageFull,     // 3027: %1 path, %2 page
   kIndexNoFreePage,   // 3027: %1 path
+  kSystemTable,       // 3027: %1 table
+  kPasswordNeeded,    // 3031: %1 path
   kFileInUse,         // 3045: %1 path
   kRecordTooLarge,    // 3047
   kCannotOpen,        // 3051: %1 path
@@ -94,6 +96,7 @@ inline constexpr int kDuplicateKey = 3022;
 inline constexpr int kFileNotFound = 3024;
 inline constexpr int kDiskFull = 3026;
 inline constexpr int kReadOnly = 3027;
+inline constexpr int kNotValidPassword = 3031;
 inline constexpr int kFileInUse = 3045;
 inline constexpr int kRecordTooLarge = 3047;
 inline constexpr int kCannotOpen = 3051;
