@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -53,6 +54,14 @@ void LockFile::acquire(const std::string& database_path) {
     file_.reset();
     if (opened.failure == OsFailure::AlreadyExists) {
       throw JetError(Msg::kFileInUse, database_path);
+    }
+    // Refused for want of permission: the operator needs to hear that the
+    // folder (or its disk) allows no new files, not the lock file's name.
+    if (opened.code == EACCES || opened.code == EPERM || opened.code == EROFS) {
+      size_t end = path_.size();
+      while (end > 0 && !isPathSeparator(path_[end - 1])) --end;
+      throw JetError(Msg::kFolderReadOnly,
+                     end == 0 ? std::string(".") : path_.substr(0, end > 1 ? end - 1 : 1));
     }
     throw JetError(Msg::kCannotOpen, path_);
   }
