@@ -11,6 +11,7 @@ debs=(
   mdbtools
   xvfb xauth xdotool
   clang-format
+  qt6-translations-l10n
 )
 
 missing=()
