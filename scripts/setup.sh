@@ -11,7 +11,7 @@ debs=(
   mdbtools
   xvfb xauth xdotool
   clang-format
-  qt6-translations-l10n
+  qt6-translations-l10n openbox x11-utils
 )
 
 missing=()
