@@ -62,9 +62,10 @@ exit_status() {
   status=0
   wait "$1" || status=$?
 }
-# The visible window named exactly $1 (20 s at most).
+# The visible window named exactly $1 (60 s at most: on a busy machine the
+# window manager may take long to start and to map a window).
 find_window() {
-  timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true
+  timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true
 }
 # A window's inside on the screen, "x y width height".
 inside_of() {
@@ -207,12 +208,28 @@ run_and_compare() {
   [ "$where" = top ] && ! overlap "$reminder" "$(frame_of "$win")" &&
     fail "$name: the reminder was to lie over the window on this screen"
   xdotool key s
-  sleep 0.4
-  "$grab" "$artefacts/$name-during-run.png" "$win" || fail "$name: no screenshot"
-  if xdotool search --onlyvisible --name "^Borrar Inactivos\$" >/dev/null 2>&1; then
-    fail "$name: the run ended before the screenshot"
-  elif ! "$compare" "$artefacts/$name-before.png" "$artefacts/$name-during-run.png" \
-    "${frame1[@]}" "${borrar[@]}"; then
+  # Once the reminder is gone the program has a moment to paint the window
+  # again; then screenshots until one shows the frame changed (the run under
+  # way). One taken while the closing box is up does not count.
+  for _ in $(seq 100); do
+    xdotool search --onlyvisible --name "^Atención\$" >/dev/null 2>&1 || break
+    sleep 0.05
+  done
+  sleep 0.3
+  local before=$artefacts/$name-before.png shot=$artefacts/$name-during-run.png during=
+  for _ in $(seq 100); do
+    "$grab" "$shot" "$win" 2>/dev/null || break
+    xdotool search --onlyvisible --name "^Borrar Inactivos\$" >/dev/null 2>&1 && break
+    if ! "$compare" --inside "$before" "$shot" "${frame1[@]}" >/dev/null; then
+      during=1
+      break
+    fi
+    sleep 0.05
+  done
+  if [ -z "$during" ]; then
+    rm -f "$shot"
+    fail "$name: no screenshot while the run was under way"
+  elif ! "$compare" "$before" "$shot" "${frame1[@]}" "${borrar[@]}"; then
     fail "$name: part way through the run the window is not as before the reminder"
   fi
   find_window "Borrar Inactivos" >/dev/null
