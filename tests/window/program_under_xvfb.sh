@@ -46,7 +46,8 @@ start_display() {
   openbox --sm-disable >"$work/openbox.log" 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && return
+    # Ready once it lists what it supports (activating windows among it).
+    xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW && return
     sleep 0.1
   done
   cat "$work/openbox.log"
@@ -127,7 +128,8 @@ else
   if xdotool search --name "^Borrar Inactivos por Fechas\$" >/dev/null 2>&1; then
     fail "the main window was created although start-up failed"
   fi
-  xdotool windowactivate --sync "$box" key Return
+  xdotool windowactivate --sync "$box" || xdotool windowfocus --sync "$box"
+  xdotool key Return
   exit_status "$app"
   case "$status" in
     0 | running) fail "after the error box the program's status is $status" ;;
