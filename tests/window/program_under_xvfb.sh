@@ -34,24 +34,32 @@ mkdir -p "$artefacts"
 rm -f "$artefacts"/*.png
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
-# A display of size $1 with openbox on it; DISPLAY names it afterwards.
+# A display of size $1 with openbox on it; DISPLAY names it afterwards. A
+# server that another starting at the same moment took the number of, or
+# that went away, is started again (three tries).
 start_display() {
-  local out=$work/display-$1
-  # Xvfb picks a free display number and writes it to fd 3 once it is ready.
-  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$out" 2>"$work/xvfb.log" &
-  pids+=($!)
-  for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
-  [ -s "$out" ] || { cat "$work/xvfb.log"; echo "FAIL: Xvfb did not start"; exit 1; }
-  export DISPLAY=":$(head -n1 "$out")"
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do
-    # Ready once it lists what it supports (activating windows among it).
-    xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW && return
-    sleep 0.1
+  local out=$work/display-$1 try
+  for try in 1 2 3; do
+    rm -f "$out"
+    # Xvfb picks a free display number and writes it to fd 3 once it is ready.
+    Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$out" 2>"$work/xvfb.log" &
+    pids+=($!)
+    for _ in $(seq 100); do [ -s "$out" ] && break; sleep 0.1; done
+    [ -s "$out" ] || continue
+    export DISPLAY=":$(head -n1 "$out")"
+    xdpyinfo >/dev/null 2>&1 || continue
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    local wm=$!
+    pids+=("$wm")
+    for _ in $(seq 100); do
+      # Ready once it lists what it supports (activating windows among it).
+      xprop -root _NET_SUPPORTED 2>/dev/null | grep -q _NET_ACTIVE_WINDOW && return
+      kill -0 "$wm" 2>/dev/null || break
+      sleep 0.1
+    done
   done
-  cat "$work/openbox.log"
-  echo "FAIL: openbox did not start"
+  cat "$work/xvfb.log" "$work/openbox.log"
+  echo "FAIL: no display with openbox could be started"
   exit 1
 }
 
