@@ -12,6 +12,7 @@ debs=(
   xvfb xauth xdotool
   clang-format
   clang libfuzzer-14-dev
+  qt6-translations-l10n openbox x11-utils
 )
 
 missing=()

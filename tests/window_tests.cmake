@@ -14,13 +14,16 @@ endfunction()
 window_gui_test(window_purge_window_test window/purge_window_test.cpp)
 window_gui_test(window_qt_runtime_test window/qt_runtime_test.cpp)
 
-# The real program under Xvfb: started beside a copy of a client database
-# (screenshots kept in the build folder), and without one.
+# The real program under Xvfb with a window manager, as an operator uses it
+# (screenshots kept in the build folder).
 add_executable(screen_grab window/screen_grab.cpp)
 target_link_libraries(screen_grab PRIVATE Qt6::Gui)
+add_executable(screen_compare window/screen_compare.cpp)
+target_link_libraries(screen_compare PRIVATE Qt6::Gui)
 add_test(NAME window_program_under_xvfb
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/window/program_under_xvfb.sh
           $<TARGET_FILE:borrar-inactivos> $<TARGET_FILE:screen_grab>
+          $<TARGET_FILE:screen_compare> $<TARGET_FILE:mkclientes>
           ${CMAKE_CURRENT_BINARY_DIR}/artefacts/window)
 set_tests_properties(window_program_under_xvfb PROPERTIES
   LABELS "gui;xvfb" ENVIRONMENT "${TEST_ENV}" SKIP_RETURN_CODE 77 TIMEOUT 180)

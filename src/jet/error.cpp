@@ -55,6 +55,8 @@ constexpr Row kErrors[] = {
      "No se puede ampliar el archivo '%1': alcanzó el mayor número de páginas."},
     {Msg::kCannotCreateTemp, err::kCannotOpen,
      "No se puede crear un archivo temporal junto a '%1'."},
+    {Msg::kFolderReadOnly, err::kCannotOpen,
+     "No se puede escribir en la carpeta '%1': no permite crear archivos."},
     {Msg::kUnknownField, err::kUnknownField,
      "No se reconoce '%1' como nombre de campo o expresión válida."},
     {Msg::kSyntax, err::kSyntax,

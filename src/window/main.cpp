@@ -3,10 +3,12 @@
 
 #include "window/purge_window.h"
 #include "window/qt_runtime.h"
+#include "window/spanish_texts.h"
 #include "window/spanner_icon.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  window::installSpanishTexts();
   QApplication::setApplicationName(QStringLiteral("borrar-inactivos"));
   QGuiApplication::setDesktopFileName(QStringLiteral("borrar-inactivos"));
   QApplication::setWindowIcon(window::spannerIcon());

@@ -150,7 +150,12 @@ class WindowForm : public purge::PurgeForm {
  public:
   explicit WindowForm(PurgeWindow& w) : w_(w) {}
   std::string Text1() const override { return w_.Text1->text().toStdString(); }
-  void setText1(const std::string& t) override { w_.Text1->setText(QString::fromStdString(t)); }
+  // The box shows the start of the date, the day, even when the whole of
+  // it (a date with a time) is wider than the box.
+  void setText1(const std::string& t) override {
+    w_.Text1->setText(QString::fromStdString(t));
+    w_.Text1->setCursorPosition(0);
+  }
   float Bar1Value() const override { return w_.bar1Value(); }
   void setBar1Value(float v) override { w_.setBar1Value(v); }
   void setBar1Max(float m) override { w_.setBar1Max(m); }

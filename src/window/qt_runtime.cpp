@@ -2,8 +2,13 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <QWindow>
+#include <algorithm>
 
 namespace window {
 
@@ -44,19 +49,164 @@ QMessageBox::ButtonRole role(int result) {
   }
 }
 
+// The caption of a button; Windows marks a letter of these, which then
+// answers the box from the keyboard ("&Sí": S).
+QString caption(const runtime::MessageBoxLayout::Button& b) {
+  QString c = QString::fromStdString(b.caption);
+  switch (b.result) {
+    case runtime::kResultYes:
+    case runtime::kResultNo:
+    case runtime::kResultAbort:
+    case runtime::kResultRetry:
+    case runtime::kResultIgnore:
+      return QLatin1Char('&') + c;
+    default:
+      return c;
+  }
+}
+
+// Sees whether the window system asked a window to paint itself again.
+class ExposeWatch : public QObject {
+ public:
+  explicit ExposeWatch(QWindow* w) : window_(w) {
+    if (window_) window_->installEventFilter(this);
+  }
+  ~ExposeWatch() override {
+    if (window_) window_->removeEventFilter(this);
+  }
+  bool seen = false;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Expose) seen = true;
+    return false;
+  }
+
+ private:
+  QPointer<QWindow> window_;
+};
+
+// A message box over the main window. It opens clear of the window, so that
+// the operator sees the date the reminder asks about; once closed, the
+// window is painted whole again before the caller goes on, since a purge run
+// paints only its progress frame and would leave what the box covered on
+// screen until its end.
+class WindowBox : public QMessageBox {
+ public:
+  explicit WindowBox(QWidget* window) : QMessageBox(window), window_(window) {}
+
+  int exec() override {
+    const int result = QMessageBox::exec();
+    if (window_) repaintWindow();
+    return result;
+  }
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);  // sizes the box, centred over the window
+    if (!window_) return;
+    const QRect frame = window_->frameGeometry();
+    const QRect inside = window_->geometry();
+    // The box gets a frame like the window's.
+    const QSize decoration = frame.size() - inside.size();
+    QRect keep = frame;
+    if (auto* date = window_->findChild<QWidget*>(QStringLiteral("Text1"))) {
+      keep.setBottom(date->mapToGlobal(date->rect().bottomLeft()).y());
+    }
+    const QScreen* screen = window_->screen();
+    const QRect area = screen ? screen->availableGeometry() : frame.united(QRect(0, 0, 1, 1));
+    // Placed by its inside, as a window not yet on screen has no frame.
+    const QPoint place = messageBoxPlace(frame, keep, size() + decoration, area);
+    setGeometry(QRect(place + (inside.topLeft() - frame.topLeft()), size()));
+  }
+
+ private:
+  // When the box lay over the window, the window system asks the window to
+  // paint the part it uncovers once the box's frame is gone, which may take
+  // the window manager a moment: that request is awaited (without taking
+  // the operator's input) before the window is painted whole.
+  void repaintWindow() {
+    if (frameGeometry().intersects(window_->frameGeometry())) {
+      ExposeWatch watch(window_->windowHandle());
+      QDeadlineTimer deadline(500);
+      while (!watch.seen && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(5);
+      }
+    }
+    window_->repaint();
+  }
+
+  QPointer<QWidget> window_;
+};
+
 }  // namespace
+
+QPoint messageBoxPlace(const QRect& window, const QRect& keep, const QSize& box,
+                       const QRect& screen) {
+  constexpr int kGap = 8;
+  auto clampX = [&](int x) {
+    return std::max(screen.left(), std::min(x, screen.right() + 1 - box.width()));
+  };
+  auto clampY = [&](int y) {
+    return std::max(screen.top(), std::min(y, screen.bottom() + 1 - box.height()));
+  };
+  auto fits = [&](QPoint p) { return screen.contains(QRect(p, box)); };
+  const int centred = clampX(window.center().x() - box.width() / 2);
+  const int level = clampY(window.top());
+  const QPoint tries[] = {
+      {centred, window.bottom() + 1 + kGap},          // below
+      {centred, window.top() - kGap - box.height()},  // above
+      {window.right() + 1 + kGap, level},             // right
+      {window.left() - kGap - box.width(), level},    // left
+      {centred, keep.bottom() + 1 + kGap},            // below the date
+      {centred, keep.top() - kGap - box.height()},    // above the date
+  };
+  for (QPoint p : tries) {
+    if (fits(p)) return p;
+  }
+  return {centred, clampY(keep.bottom() + 1 + kGap)};
+}
+
+QString pathsBreakingAtSeparators(const QString& text) {
+  const QChar kBreak(0x200B);   // zero width space: a line may break here
+  const QChar kJoiner(0x2060);  // word joiner: no line breaks here
+  auto separator = [](QChar c) { return c == QLatin1Char('/') || c == QLatin1Char('\\'); };
+  QString out;
+  qsizetype i = 0;
+  while (i < text.size()) {
+    const qsizetype open = text.indexOf(QLatin1Char('\''), i);
+    const qsizetype close = open < 0 ? -1 : text.indexOf(QLatin1Char('\''), open + 1);
+    if (close < 0) {
+      out += text.mid(i);
+      break;
+    }
+    out += text.mid(i, open - i);
+    const QString quoted = text.mid(open, close - open + 1);
+    if (std::none_of(quoted.begin(), quoted.end(), separator)) {
+      out += quoted;
+    } else {
+      for (qsizetype k = 0; k < quoted.size(); ++k) {
+        out += quoted[k];
+        if (k + 1 == quoted.size() || quoted[k].isHighSurrogate()) continue;
+        out += separator(quoted[k]) ? kBreak : kJoiner;
+      }
+    }
+    i = close + 1;
+  }
+  return out;
+}
 
 int QtRuntime::MsgBox(const std::string& prompt, int style,
                       const std::optional<std::string>& title) {
   runtime::MessageBoxLayout layout = runtime::messageBoxLayout(style, title);
-  QWidget* parent = window_ && window_->isVisible() ? window_.data() : nullptr;
-  QMessageBox box(parent);
+  WindowBox box(window_ && window_->isVisible() ? window_.data() : nullptr);
   box.setWindowTitle(QString::fromStdString(layout.title));
   box.setText(QString::fromStdString(prompt));
   box.setIcon(qtIcon(layout.icon));
   std::vector<QPushButton*> buttons;
   for (const auto& b : layout.buttons) {
-    buttons.push_back(box.addButton(QString::fromStdString(b.caption), role(b.result)));
+    buttons.push_back(box.addButton(caption(b), role(b.result)));
   }
   box.setDefaultButton(buttons[layout.default_button]);
   box.exec();
@@ -95,10 +245,11 @@ runtime::Date QtRuntime::Now() const {
 }
 
 void QtRuntime::reportUnhandledError(int number, const std::string& description) {
-  QMessageBox box(window_ && window_->isVisible() ? window_.data() : nullptr);
+  WindowBox box(window_ && window_->isVisible() ? window_.data() : nullptr);
   box.setWindowTitle(QString::fromUtf8(runtime::kAppTitle));
   box.setIcon(QMessageBox::Critical);
-  box.setText(QString::fromStdString(runtime::unhandledErrorText(number, description)));
+  box.setText(pathsBreakingAtSeparators(
+      QString::fromStdString(runtime::unhandledErrorText(number, description))));
   box.setDefaultButton(box.addButton(QStringLiteral("Aceptar"), QMessageBox::AcceptRole));
   box.exec();
 }

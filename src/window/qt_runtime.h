@@ -2,11 +2,26 @@
 #pragma once
 
 #include <QPointer>
+#include <QRect>
+#include <QString>
 #include <QWidget>
 
 #include "runtime/runtime.h"
 
 namespace window {
+
+// Where a message box whose frame is `box` in size goes on `screen` (the
+// frame's top-left), so that the operator still sees the main window
+// (`window`, its frame) and what the box asks about: below the window, else
+// above it, else beside it; on a screen with room for none of these, below
+// or above `keep` (the date box's row), which then alone stays in view.
+QPoint messageBoxPlace(const QRect& window, const QRect& keep, const QSize& box,
+                       const QRect& screen);
+
+// The text with every path in it (between quotes, with a folder separator)
+// breakable only after its separators, so that a long path wraps at its
+// folders in a message box, not inside a name.
+QString pathsBreakingAtSeparators(const QString& text);
 
 class QtRuntime : public runtime::Runtime {
  public:

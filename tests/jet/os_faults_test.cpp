@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -234,6 +235,35 @@ TEST_F(OsFaults, AJournalThatCannotBeRemovedNeverUndoesItsCommit) {
     EXPECT_EQ(fileBytes(file_), committed) << "the next open changed nothing";
     EXPECT_FALSE(fs::exists(journal()));
   }
+}
+
+// A folder that refuses the lock file is named as the reason, whatever the
+// system calls the refusal; any other failure names the lock file.
+TEST_F(OsFaults, ALockFileTheFolderRefusesNamesTheFolder) {
+  const std::string db_path = file_.string();
+  const std::string folder = "'" + dir_.string() + "'";
+  const std::string lock = "'" + jet::lockFilePath(db_path) + "'";
+  const std::vector<std::pair<jet::OsStatus, std::string>> cases = {
+      {{jet::OsFailure::Other, EACCES}, "No se puede escribir en la carpeta " + folder},
+      {{jet::OsFailure::Other, EPERM}, "No se puede escribir en la carpeta " + folder},
+      {{jet::OsFailure::Other, EROFS}, "No se puede escribir en la carpeta " + folder},
+      {{jet::OsFailure::Other, EIO}, "No se puede abrir el archivo " + lock},
+  };
+  for (const auto& [failure, says] : cases) {
+    SCOPED_TRACE(failure.code);
+    FaultyOs os;
+    jet::Database db(db_path, jet::OpenMode::ReadWrite, os);
+    const jet::Table products = db.table("cliprod");
+    os.failCall(OsOp::Open, 1, failure);
+    try {
+      db.deleteRow(products, products.rowIds().front());
+      ADD_FAILURE() << "deleted without a lock file";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::err::kCannotOpen);
+      EXPECT_EQ(std::string(e.what()).rfind(says, 0), 0u) << e.what();
+    }
+  }
+  EXPECT_EQ(fileBytes(file_), original_);
 }
 
 // A creator that cannot write, cut or sync its file, or cannot create it,

@@ -195,6 +195,38 @@ TEST(PurgeWindow, Buttons) {
   EXPECT_EQ(rt2.ends, std::vector<int>{0});
 }
 
+// "Borrar" writes the date, with its time, into a box too narrow for both:
+// the box shows the day, as a box holding the date alone does.
+TEST(PurgeWindow, TheDateBoxShowsTheDay) {
+  for (const char* typed : {"31/12/2010 10:30", "31-12-2010 23:59:59", "2010-12-31 8:05"}) {
+    SCOPED_TRACE(typed);
+    FakeRuntime rt;
+    rt.answers = {runtime::kResultNo};
+    window::PurgeWindow w(rt);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.Text1->setText(typed);  // the cursor at its end, as after typing
+    QTest::mouseClick(w.Command1[0], Qt::LeftButton);
+    ASSERT_TRUE(w.Text1->text().startsWith("31/12/2010 ")) << w.Text1->text().toStdString();
+    QFontMetrics m(w.Text1->font());
+    ASSERT_GT(m.horizontalAdvance(w.Text1->text()), w.Text1->width()) << "fits whole";
+
+    QLineEdit date_alone(&w);
+    date_alone.setGeometry(QRect(QPoint(0, 200), w.Text1->size()));
+    date_alone.setText("31/12/2010");
+    const QImage shown = w.Text1->grab().toImage();
+    const QImage expected = date_alone.grab().toImage();
+    ASSERT_EQ(shown.size(), expected.size());
+    int differ = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+      for (int x = 0; x < m.horizontalAdvance("31/12/201"); ++x) {
+        differ += shown.pixel(x, y) != expected.pixel(x, y);
+      }
+    }
+    EXPECT_EQ(differ, 0);
+  }
+}
+
 TEST(PurgeWindow, BorrarPurgesAndFillsTheBar) {
   REQUIRE_FIXTURES();
   fs::path dir = folderWithClients();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -16,6 +17,18 @@ constexpr size_t kNameSize = 32;
 void putName(char* out, const std::string& name) {
   std::memset(out, ' ', kNameSize);
   std::memcpy(out, name.data(), std::min(name.size(), kNameSize));
+}
+
+// Refused for want of permission: the operator needs to hear that the
+// folder (or its disk) allows no new files, not the lock file's name.
+[[noreturn]] void throwCannotCreate(const std::string& path, const OsStatus& status) {
+  if (status.code == EACCES || status.code == EPERM || status.code == EROFS) {
+    size_t end = path.size();
+    while (end > 0 && !isPathSeparator(path[end - 1])) --end;
+    throw JetError(Msg::kFolderReadOnly,
+                   end == 0 ? std::string(".") : path.substr(0, end > 1 ? end - 1 : 1));
+  }
+  throw JetError(Msg::kCannotOpen, path);
 }
 
 }  // namespace
@@ -52,7 +65,8 @@ bool LockFile::tryAcquire(const std::string& real_path) {
   // the file the name leads to now.
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::unique_ptr<OsFile> file;
-    if (!os_->open(path, OpenFor::OpenOrCreate, file)) throw JetError(Msg::kCannotOpen, path);
+    const OsStatus opened = os_->open(path, OpenFor::OpenOrCreate, file);
+    if (!opened) throwCannotCreate(path, opened);
     const OsStatus locked = file->tryLock(0, 0);
     if (locked.failure == OsFailure::Locked) return false;
     if (!locked) throw JetError(Msg::kCannotOpen, path);

@@ -41,6 +41,7 @@ enum class Msg {
   kCannotWrite,       // 3051: %1 path
   kCannotExtend,      // 3051: %1 path
   kCannotCreateTemp,  // 3051: %1 path
+  kFolderReadOnly,    // 3051: %1 folder
   kUnknownField,      // 3061: %1 name
   kSyntax,            // 3075: %1 query, %2 position, %3 what
   kUnknownTable,      // 3078: %1 name
