@@ -239,6 +239,27 @@ TEST_F(OsFaults, AJournalThatCannotBeRemovedNeverUndoesItsCommit) {
 
 // A folder that refuses the lock file is named as the reason, whatever the
 // system calls the refusal; any other failure names the lock file.
+// A commit put back whole leaves the file as the program knew it: the next
+// unit on the same database is not refused as another program's change.
+TEST_F(OsFaults, AFailedCommitPutBackLetsTheSameDatabaseWriteAgain) {
+  FaultyOs os;
+  jet::Database db(file_.string(), jet::OpenMode::ReadWrite, os);
+  const jet::Table products = db.table("cliprod");
+  const jet::RowId row = products.rowIds().front();
+  db.begin();
+  db.deleteRow(products, row);
+  const auto syncs = std::count_if(os.calls().begin(), os.calls().end(),
+                                   [](const OsCall& c) { return c.op == OsOp::Sync; });
+  os.failCall(OsOp::Sync, static_cast<int>(syncs) + 2);  // the database's, after the journal's
+  EXPECT_THROW(db.commit(), jet::JetError);
+  ASSERT_FALSE(fs::exists(journal()));
+  EXPECT_EQ(fileBytes(file_), original_);
+  db.begin();
+  db.deleteRow(products, row);
+  EXPECT_NO_THROW(db.commit());
+  EXPECT_NE(fileBytes(file_), original_);
+}
+
 TEST_F(OsFaults, ALockFileTheFolderRefusesNamesTheFolder) {
   const std::string db_path = file_.string();
   const std::string folder = "'" + dir_.string() + "'";

@@ -311,6 +311,9 @@ void PageSource::commitUnit() {
     try {
       journal_.playBack(*file_, j);
       journal_.retire();
+      // The file is as this program left it, though its time moved: not
+      // another program's change.
+      identity_ = currentIdentity();
     } catch (...) {
     }
     giveBack();
