@@ -36,6 +36,7 @@
 #include "purge/purge_form.h"
 #include "purge/purge_run.h"
 #include "support/fake_runtime.h"
+#include "support/scripted_form.h"
 
 namespace {
 
@@ -91,28 +92,6 @@ void countFd(int fd) {
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) return count(nullptr);
   if (const char* phase = phaseOfPath(path, false)) count(phase);
 }
-
-class Form : public purge::PurgeForm {
- public:
-  explicit Form(const std::string& path) {
-    ch_.Data1.setDatabaseName(path);
-    ch_.Data1.Refresh();
-  }
-  std::string Text1() const override { return text1_; }
-  void setText1(const std::string& t) override { text1_ = t; }
-  float Bar1Value() const override { return value_; }
-  void setBar1Value(float v) override { value_ = v; }
-  void setBar1Max(float m) override { max_ = m; }
-  int Bar1DrawnLength() const override {
-    return max_ > 0 ? static_cast<int>(170 * value_ / max_) : 0;
-  }
-  purge::FormChannels& channels() override { return ch_; }
-
- private:
-  purge::FormChannels ch_;
-  std::string text1_;
-  float value_ = 0, max_ = 0;
-};
 
 }  // namespace
 
@@ -183,8 +162,7 @@ int main(int argc, char** argv) {
     } else {
       testsupport::FakeRuntime rt;
       rt.answers = {runtime::kResultYes};
-      Form form(argv[2]);
-      form.setText1(argv[3]);
+      testsupport::ScriptedForm form(argv[2], argv[3]);
       purge::runPurge(rt, form);
       if (rt.messages.size() != 2 || rt.messages[1].prompt != purge::kDoneMessage) return 1;
     }

@@ -25,6 +25,7 @@
 #include "support/crash_os.h"
 #include "support/fake_runtime.h"
 #include "support/faulty_os.h"
+#include "support/scripted_form.h"
 #include "support/shared_fixtures.h"
 #include "support/write_protocol.h"
 
@@ -59,32 +60,12 @@ const std::vector<uint8_t>& original() {
   return bytes;
 }
 
-class Form : public purge::PurgeForm {
- public:
-  explicit Form(jet::Os& os, const std::string& path = kPath) : ch_(os) {
-    ch_.Data1.setDatabaseName(path);
-    ch_.Data1.Refresh();
-  }
-  std::string Text1() const override { return text1_; }
-  void setText1(const std::string& t) override { text1_ = t; }
-  float Bar1Value() const override { return value_; }
-  void setBar1Value(float v) override { value_ = v; }
-  void setBar1Max(float m) override { max_ = m; }
-  int Bar1DrawnLength() const override { return static_cast<int>(170 * value_ / max_); }
-  purge::FormChannels& channels() override { return ch_; }
-
- private:
-  std::string text1_ = kCutoff;
-  float value_ = 0, max_ = 100;
-  purge::FormChannels ch_;
-};
-
 // Runs the purge on `os` as the window does; the errors the operator saw
 // are in `rt`.
 void purgeOn(jet::Os& os, testsupport::FakeRuntime& rt) {
   rt.answers = {runtime::kResultYes};
   std::optional<int> end = runtime::runEvent(rt, [&] {
-    Form form(os);
+    testsupport::ScriptedForm form(kPath, kCutoff, os);
     purge::runPurge(rt, form, kBatching);
   });
   if (end) rt.ends.push_back(*end);
@@ -239,7 +220,7 @@ TEST_F(PurgePower, ThePurgeOnTheLayerMatchesTheDiskAndKeepsTheWriteOrder) {
   testsupport::FakeRuntime disk_rt;
   disk_rt.answers = {runtime::kResultYes};
   {
-    Form form(jet::systemOs(), file.string());
+    testsupport::ScriptedForm form(file.string(), kCutoff);
     purge::runPurge(disk_rt, form, kBatching);
   }
   std::ifstream in(file, std::ios::binary);
