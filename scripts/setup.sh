@@ -13,6 +13,8 @@ debs=(
   clang-format
   clang libfuzzer-14-dev
   qt6-translations-l10n openbox x11-utils
+  g++-mingw-w64-x86-64-posix wine64 nsis imagemagick
+  gnuplot-nox
 )
 
 missing=()
