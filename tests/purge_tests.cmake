@@ -40,8 +40,11 @@ add_executable(purge_crash_child purge/purge_crash_child.cpp)
 target_link_libraries(purge_crash_child PRIVATE purge fakeruntime ${CMAKE_DL_LIBS})
 jet_test(purge_crash_test purge/purge_crash_test.cpp)
 target_link_libraries(purge_crash_test PRIVATE jettools)
-add_dependencies(purge_crash_test purge_crash_child mkclientes jetcheck)
+add_dependencies(purge_crash_test purge_crash_child mkclientes jetcheck jetdump)
 target_compile_definitions(purge_crash_test PRIVATE
+  PURGE_TEST_NODE="${_purge_node}"
+  PURGE_TEST_JETDUMP="$<TARGET_FILE:jetdump>"
+  PURGE_TEST_COMPARE="${CMAKE_CURRENT_SOURCE_DIR}/node/compare.mjs"
   PURGE_CRASH_CHILD="$<TARGET_FILE:purge_crash_child>"
   PURGE_CRASH_MKCLIENTES="$<TARGET_FILE:mkclientes>"
   PURGE_CRASH_JETCHECK="$<TARGET_FILE:jetcheck>")

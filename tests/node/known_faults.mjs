@@ -25,6 +25,8 @@ const CP1252_GAPS = /[\u0081\u008d\u008f\u0090\u009d]/g;
 // every other one as this.
 const MDBTOOLS_NO_DATE = "1900-01-00T00:00:00";
 const MDBTOOLS_FIRST_DATE = dateTimeForm(Date.UTC(1899, 11, 30));
+// How much of a long memo mdb-reader is compared on where it cuts memos short.
+const LONG_MEMO_SHOWN = 1000;
 const MDBTOOLS_LAST_DATE = dateTimeForm(Date.UTC(1899, 11, 30) + 1e6 * 86400000);
 
 export const KNOWN_FAULTS = [
@@ -88,6 +90,29 @@ export const KNOWN_FAULTS = [
     ours: (value) =>
       typeof value === "string" && (value < MDBTOOLS_FIRST_DATE || value > MDBTOOLS_LAST_DATE)
         ? MDBTOOLS_NO_DATE
+        : value,
+  },
+  {
+    // A long value stored over several pages: each segment is a row on a long-value page,
+    // and a row ends where the row before it on the page begins. When a row of that page was
+    // deleted, its slot keeps the flags 0xC000 on top of that offset (Access leaves deleted
+    // rows so: slot = previous row's start | 0xC000). mdb-reader's findRow takes the end of a
+    // segment from the previous slot without masking the flags (its table scan does mask
+    // them), so such a segment seems to run to the end of the page, no longer fits the
+    // value's length, and the memo stops after its first segment. Seen in clientes files
+    // after a purge; every segment holds more than 1 000 characters.
+    id: "long-value-segment-after-deleted-row",
+    reader: "mdb-reader",
+    file: "purged/clientes.mdb",
+    tables: ["clientes"],
+    column: "clinotas",
+    why: "it reads a memo segment that follows a deleted row on its page as reaching the page's end",
+    decidedBy: "mdb-export, which reads the whole memo (mdb-reader compared on the first 1000 characters)",
+    applies: (raw) => typeof raw === "string" && raw.length > LONG_MEMO_SHOWN,
+    theirs: (raw) => raw.slice(0, LONG_MEMO_SHOWN),
+    ours: (value) =>
+      typeof value === "string" && value.length > LONG_MEMO_SHOWN
+        ? value.slice(0, LONG_MEMO_SHOWN)
         : value,
   },
 ];
