@@ -110,6 +110,7 @@ class Database {
   // drops. Rows related to it through an enforced relationship go too where
   // the relationship cascades deletions; otherwise the delete is refused
   // with 3200 and nothing changes. Throws 3027 on a read-only database.
+  // After deferDeletes, the changes wait for the commit.
   void deleteRow(const Table& table, RowId id);
   // Throws 3027 unless rows of the table may be deleted: the database is
   // open for writing, and the table is none of Access's own (a name that
@@ -132,8 +133,8 @@ class Database {
   // Relationships between the tables (read once).
   const std::vector<Relationship>& relationships() const;
   // The rows of one column by value, built on first use and kept true by
-  // deleteRow. Rows whose delete was deferred are still listed: the caller
-  // leaves out those isPendingDelete names.
+  // deleteRow. Rows whose delete was deferred may still be listed: the
+  // caller leaves out those isPendingDelete names.
   const IndexLookup& lookup(const Table& table, size_t column) const;
   // Whether the row's delete was deferred to the commit of the open unit.
   bool isPendingDelete(RowId id) const;
