@@ -22,3 +22,14 @@ gtest_discover_tests(jet_delete_rounds_test
   PROPERTIES LABELS "delete" ENVIRONMENT "${TEST_ENV}" TIMEOUT 600
   DISCOVERY_TIMEOUT 60)
 jet_test(jet_delete_damage_test jet/delete_damage_test.cpp)
+
+# Deletes deferred to the commit against the same deletes one by one, on
+# fixtures and a generated client database, read back by mdb-export and
+# mdb-reader too; pending rows, savepoints, and commits that fail.
+jet_test(jet_deferred_delete_test jet/deferred_delete_test.cpp)
+add_dependencies(jet_deferred_delete_test jetdump mkclientes)
+target_compile_definitions(jet_deferred_delete_test PRIVATE
+  DEFERRED_TEST_NODE="${_delete_node}"
+  DEFERRED_TEST_JETDUMP="$<TARGET_FILE:jetdump>"
+  DEFERRED_TEST_MKCLIENTES="$<TARGET_FILE:mkclientes>"
+  DEFERRED_TEST_COMPARE="${CMAKE_CURRENT_SOURCE_DIR}/node/compare.mjs")

@@ -59,12 +59,13 @@ Database::Database(const std::string& path, OpenMode mode, Os& os)
                              prefix.begin() + static_cast<long>(state_->format->page_size));
   unmaskHeader(page0, state_->header.version);
   pages.setPage(0, std::move(page0));
+  // Before the catalog is read: every scan asks it whether a row's delete is pending.
+  state_->deleter = std::make_unique<RowDeleter>(*this, pages, state_->lookups);
   loadCatalog();
   // Refused before anything is handed out or written, but after the
   // catalog: a damaged file is reported as damaged, whatever its header's
   // password area holds.
   if (state_->header.has_password) throw JetError(Msg::kPasswordNeeded, path);
-  state_->deleter = std::make_unique<RowDeleter>(*this, pages, state_->lookups);
 }
 
 Database::~Database() = default;
@@ -159,17 +160,29 @@ void Database::begin() {
 
 void Database::commit() {
   try {
+    state_->deleter->applyPending();
     state_->pages->commitUnit();
   } catch (...) {
     // A commit that fails puts every page back as it was before the unit:
     // the rows the unit deleted are live again, so what was kept about
-    // them goes, as after a rollback.
+    // them goes, as after a rollback. Deferred deletes that failed left the
+    // unit open with part of them made: it is taken back here.
+    if (inUnit()) {
+      try {
+        state_->pages->rollbackUnit();
+      } catch (...) {
+        // The error that stopped the commit is the one to report.
+      }
+    }
+    state_->deleter->endUnit();
     forgetRowCaches();
     throw;
   }
+  state_->deleter->endUnit();
 }
 
 void Database::rollback() {
+  state_->deleter->endUnit();
   state_->pages->rollbackUnit();
   forgetRowCaches();
 }
@@ -184,11 +197,25 @@ Database::WriteSession::~WriteSession() {
 
 void Database::savepoint() {
   state_->pages->savepoint();
+  state_->deleter->savepoint();
 }
 
 void Database::rollbackToSavepoint() {
   state_->pages->rollbackToSavepoint();
+  state_->deleter->rollbackToSavepoint();
   forgetRowCaches();
+}
+
+void Database::deferDeletes() {
+  if (inUnit()) state_->deleter->deferDeletes();
+}
+
+size_t Database::pendingDeletes() const {
+  return state_->deleter->pending().size();
+}
+
+bool Database::isPendingDelete(RowId id) const {
+  return state_->deleter->pending().has(id);
 }
 
 void Database::forgetRowCaches() {
@@ -261,6 +288,7 @@ void Table::scan(const std::function<void(RowId)>& fn) const {
     const uint16_t n = page.rowCount();
     for (uint16_t r = 0; r < n && r < 256; ++r) {
       if (page.slot(r) & kSlotDeleted) continue;  // deleted, or reached through its pointer
+      if (db_->isPendingDelete(RowId{pg, static_cast<uint8_t>(r)})) continue;
       fn(RowId{pg, static_cast<uint8_t>(r)});
     }
   }
@@ -273,7 +301,8 @@ std::vector<RowId> Table::rowIds() const {
 }
 
 bool Table::isLive(RowId id) const {
-  return !(DataPage(db_->pages(), db_->format(), id.page).slot(id.row) & kSlotDeleted);
+  return !(DataPage(db_->pages(), db_->format(), id.page).slot(id.row) & kSlotDeleted) &&
+         !db_->isPendingDelete(id);
 }
 
 ByteView Table::rowBytes(RowId id) const {
@@ -288,7 +317,7 @@ ByteView Table::rowBytes(RowId id) const {
     if (at.row >= page.rowCount()) throwBadFormat(src.path(), rowName(at) + " no existe");
     const uint16_t slot = page.slot(at.row);
     ByteView bytes = page.row(at.row);
-    if (hop == 0 && (slot & kSlotDeleted)) {
+    if (hop == 0 && ((slot & kSlotDeleted) || db_->isPendingDelete(at))) {
       throwBadFormat(src.path(), rowName(at) + " no es una fila viva de la tabla");
     }
     const bool deleted = (slot & kSlotDeleted) && (slot & kSlotMoved);

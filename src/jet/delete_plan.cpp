@@ -55,6 +55,7 @@ class Planner {
     }
     std::vector<RowId> out;
     for (RowId candidate : db_.lookup(child, theirs[0]).find(key[0])) {
+      if (db_.isPendingDelete(candidate)) continue;  // already going
       bool all = true;
       for (size_t i = 1; i < theirs.size() && all; ++i) {
         all = equalityKey(child.read(candidate, theirs[i])) == equalityKey(key[i]);

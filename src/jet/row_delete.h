@@ -3,8 +3,14 @@
 // overflow part, its slot, and one from the table's row count; the lookups
 // of its table forget it. Rows that cascading relationships take with it go
 // first (see delete_plan.h), all in one unit of work.
+//
+// Deletes may also be deferred to the commit of the unit (see
+// Database::deferDeletes): the row is checked and recorded, and the commit
+// deletes every recorded row at once, in the file's order, so that a unit
+// that deletes rows all over a large file changes each page once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -16,6 +22,35 @@ namespace jet {
 
 class LookupCache;
 
+// The rows a unit deferred, as row pointers: a log in the order they were
+// recorded (a savepoint is a length of it) and one bit per row pointer for
+// the question every reader asks, whether a row is pending. A row pointer
+// names its page, and a data page belongs to one table, so the pointer
+// alone names the row.
+class PendingRows {
+ public:
+  bool has(RowId id) const {
+    const uint32_t p = id.toPointer();
+    return (p >> 6) < bits_.size() && ((bits_[p >> 6] >> (p & 63)) & 1) != 0;
+  }
+  size_t size() const { return log_.size(); }
+  bool empty() const { return log_.empty(); }
+  void add(RowId id);
+  // The rows recorded from here on are those rollbackToMark takes back.
+  void mark() { mark_ = log_.size(); }
+  void rollbackToMark();
+  void clear();
+  // Every recorded row pointer, ascending (the file's order); none is left.
+  std::vector<uint32_t> takeSorted();
+
+ private:
+  void unset(uint32_t p) { bits_[p >> 6] &= ~(uint64_t{1} << (p & 63)); }
+
+  std::vector<uint32_t> log_;
+  std::vector<uint64_t> bits_;
+  size_t mark_ = 0;
+};
+
 class RowDeleter {
  public:
   // `pages` is the database's own page source, written through; `lookups`
@@ -23,15 +58,41 @@ class RowDeleter {
   RowDeleter(Database& db, PageSource& pages, LookupCache& lookups);
 
   // Database::deleteRow: the row and the rows it takes with it, inside the
-  // open unit of work or in one of their own.
+  // open unit of work or in one of their own; recorded only while deletes
+  // are deferred.
   void deleteRow(const Table& table, RowId id);
+
+  // Database::deferDeletes, until endUnit.
+  void deferDeletes() { defer_ = true; }
+  const PendingRows& pending() const { return pending_; }
+  void savepoint() { pending_.mark(); }
+  void rollbackToSavepoint() { pending_.rollbackToMark(); }
+  // Deletes every pending row, inside the open unit. On an error the unit
+  // holds part of the changes: the caller takes it back.
+  void applyPending();
+  // The unit ended (committed or taken back): nothing is pending any more
+  // and deletes are immediate again.
+  void endUnit();
 
   // Forgets the index leaves remembered between rows (after a rollback put
   // pages back).
   void forgetLeaves();
 
  private:
+  // What deleting a row changes besides its slot, read before any page
+  // changes.
+  struct RowParts {
+    uint16_t slot = 0;
+    std::vector<Value> values;  // those `needed` names, others null
+    std::vector<RowId> freed;   // long-value rows and an overflow part
+  };
+
+  RowParts readParts(const TableDef& def, RowId id, const std::vector<bool>& needed);
+  std::vector<bool> indexedColumns(const TableDef& def) const;
   void deleteOne(const TableDef& def, RowId id);
+  void applyTable(const TableDef& def, const std::vector<uint32_t>& rows);
+  void dropFromRowCount(const TableDef& def, uint32_t count);
+  void deleteSlotOf(RowId r);
   std::vector<IndexEntryRemover>& removersOf(const TableDef& def);
 
   Database& db_;
@@ -39,6 +100,8 @@ class RowDeleter {
   LookupCache& lookups_;
   // Per table (first TDEF page), one remover per real index, in order.
   std::map<uint32_t, std::vector<IndexEntryRemover>> removers_;
+  bool defer_ = false;
+  PendingRows pending_;
 };
 
 }  // namespace jet

@@ -21,6 +21,7 @@ void ClientBatch::beginClient() {
   if (!session_) session_.emplace(db_);
   if (!open_) {
     db_.begin();
+    db_.deferDeletes();
     open_ = true;
     clients_ = 0;
     started_ = std::chrono::steady_clock::now();
@@ -32,7 +33,9 @@ void ClientBatch::beginClient() {
 void ClientBatch::endClient() {
   in_client_ = false;
   ++clients_;
-  if (clients_ >= limits_.clients || std::chrono::steady_clock::now() - started_ >= limits_.time) {
+  const bool timed_out =
+      limits_.time.count() > 0 && std::chrono::steady_clock::now() - started_ >= limits_.time;
+  if (clients_ >= limits_.clients || db_.pendingDeletes() >= limits_.rows || timed_out) {
     commitBatch();
   }
 }

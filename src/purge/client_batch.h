@@ -1,28 +1,37 @@
-// Clients committed in batches. A commit syncs the disk several times, which
-// costs far more than deleting a client and its rows; so clients share a
-// unit of work, each behind its own savepoint. A client that fails is taken
-// back alone: the clients before it are committed, then the error goes on.
-// A batch is committed when it has lasted a quarter of a second or holds
-// 500 clients, whichever comes first, and at the end. A crash before a
-// batch's commit leaves the file as the previous commit left it. The
+// Clients deleted in one unit of work, committed once. The purge's rows are
+// spread over the whole file; deleting them client by client and committing
+// every few hundred clients wrote most pages of a large file again at each
+// commit. So every client's deletes are deferred (Database::deferDeletes):
+// the commit deletes them all in the file's order, each page written once.
+// Each client is behind its own savepoint: a client that fails is taken
+// back alone, the clients before it are committed, then the error goes on.
+// The unit is committed at finish(), or earlier when the deferred rows
+// reach a memory cap. A crash before a commit leaves the file as the
+// previous commit left it (the whole run, when there was none). The
 // database's write lock is held from the first client to finish(), so that
-// no other program writes between the batches of one purge.
+// no other program writes between the commits of one purge.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <limits>
 #include <optional>
 
 #include "jet/database.h"
 
 namespace purge {
 
-// When a batch is committed. Tests that cut the power or fail a call at a
-// chosen commit lift the time limit, so that the commits fall on the same
-// clients on every run.
+// When a commit is due besides finish(). Tests that cut the power or fail a
+// call at a chosen commit set `clients`, so that the commits fall on the
+// same clients on every run.
 struct BatchLimits {
-  size_t clients = 500;
-  std::chrono::milliseconds time{250};
+  // Clients between commits.
+  size_t clients = std::numeric_limits<size_t>::max();
+  // How long a unit may last; zero for no limit.
+  std::chrono::milliseconds time{0};
+  // Deferred rows a unit may hold: 4 bytes each, and about as much again
+  // for their index keys when they are deleted.
+  size_t rows = 4'000'000;
 };
 
 class ClientBatch {
@@ -35,9 +44,9 @@ class ClientBatch {
 
   // Before a client's first change.
   void beginClient();
-  // After a client's last change; commits the batch when it is due.
+  // After a client's last change; commits the unit when a limit is reached.
   void endClient();
-  // Commits whatever the batch holds and lets the write lock go.
+  // Commits whatever the unit holds and lets the write lock go.
   void finish();
 
  private:

@@ -1,11 +1,70 @@
 #include "index/index_delete.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "index/index_tree_edit.h"
 #include "jet/error.h"
 
 namespace jet {
+
+namespace {
+
+constexpr size_t kLengthBytes = 2;
+constexpr size_t kPointerBytes = 4;
+
+uint16_t keyLength(const uint8_t* at) {
+  uint16_t n;
+  std::memcpy(&n, at, kLengthBytes);
+  return n;
+}
+
+uint32_t pointerAfter(const uint8_t* at, uint16_t length) {
+  uint32_t p;
+  std::memcpy(&p, at + kLengthBytes + length, kPointerBytes);
+  return p;
+}
+
+}  // namespace
+
+void EntryBatch::add(const std::vector<uint8_t>& key, RowId row) {
+  // Index keys are far shorter than a page; a longer one is no key a page holds.
+  const auto length = static_cast<uint16_t>(std::min<size_t>(key.size(), 0xFFFF));
+  starts_.push_back(static_cast<uint32_t>(bytes_.size()));
+  const size_t at = bytes_.size();
+  bytes_.resize(at + kLengthBytes + length + kPointerBytes);
+  std::memcpy(bytes_.data() + at, &length, kLengthBytes);
+  std::memcpy(bytes_.data() + at + kLengthBytes, key.data(), length);
+  const uint32_t pointer = row.toPointer();
+  std::memcpy(bytes_.data() + at + kLengthBytes + length, &pointer, kPointerBytes);
+}
+
+void EntryBatch::sort() {
+  const uint8_t* base = bytes_.data();
+  std::sort(starts_.begin(), starts_.end(), [base](uint32_t a, uint32_t b) {
+    const uint8_t* x = base + a;
+    const uint8_t* y = base + b;
+    const uint16_t nx = keyLength(x), ny = keyLength(y);
+    const int c = std::memcmp(x + kLengthBytes, y + kLengthBytes, std::min(nx, ny));
+    if (c != 0) return c < 0;
+    if (nx != ny) return nx < ny;  // a key that is a prefix of another comes first
+    return pointerAfter(x, nx) < pointerAfter(y, ny);  // the row's page, then its number
+  });
+}
+
+IndexEntry EntryBatch::at(size_t i) const {
+  const uint8_t* p = bytes_.data() + starts_[i];
+  const uint16_t n = keyLength(p);
+  IndexEntry e;
+  e.key.assign(p + kLengthBytes, p + kLengthBytes + n);
+  e.row = RowId::fromPointer(pointerAfter(p, n));
+  return e;
+}
+
+void EntryBatch::clear() {
+  std::vector<uint8_t>().swap(bytes_);
+  std::vector<uint32_t>().swap(starts_);
+}
 
 IndexEntryRemover::IndexEntryRemover(const PageSource& pages, const Format& fmt,
                                      const TableDef& def, const RealIndex& index)
@@ -18,12 +77,33 @@ void IndexEntryRemover::remove(PageSource& pages, const std::vector<Value>& valu
   // Access keeps no entry for a row whose indexed values are all null when
   // the index ignores nulls.
   if ((index_->flags & RealIndex::kIgnoreNulls) && encoder_.allNull(values)) return;
-
-  IndexTreeEditor editor(pages, *fmt_, index_->root_page, def_->page, index_->used_map);
   KeyResult key = encoder_.encode(values);
-  if (key.ok()) {
+  removeKey(pages, key.ok() ? &key.bytes : nullptr, row);
+}
+
+bool IndexEntryRemover::setAside(const std::vector<Value>& values, RowId row,
+                                 EntryBatch& batch) const {
+  if ((index_->flags & RealIndex::kIgnoreNulls) && encoder_.allNull(values)) return true;
+  KeyResult key = encoder_.encode(values);
+  if (!key.ok()) return false;
+  batch.add(key.bytes, row);
+  return true;
+}
+
+void IndexEntryRemover::removeAll(PageSource& pages, EntryBatch& batch) {
+  batch.sort();
+  for (size_t i = 0; i < batch.size(); ++i) {
+    IndexEntry e = batch.at(i);
+    removeKey(pages, &e.key, e.row);
+  }
+  batch.clear();
+}
+
+void IndexEntryRemover::removeKey(PageSource& pages, std::vector<uint8_t>* key, RowId row) {
+  IndexTreeEditor editor(pages, *fmt_, index_->root_page, def_->page, index_->used_map);
+  if (key) {
     IndexEntry target;
-    target.key = std::move(key.bytes);
+    target.key = std::move(*key);
     target.row = row;
     if (editor.removeEntry(target, &hint_)) return;
   }

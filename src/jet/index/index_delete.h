@@ -4,6 +4,7 @@
 // from its siblings, removed from its parent and freed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -11,11 +12,30 @@
 #include "format/format.h"
 #include "format/table_def.h"
 #include "index/index_key.h"
+#include "index/index_page.h"
 #include "index/index_tree_edit.h"
 #include "io/page_source.h"
 #include "jet/value.h"
 
 namespace jet {
+
+// Index entries set aside by deferred deletes, removed later in the index's
+// order. Each entry is packed into one buffer (the key's length, the key,
+// the row pointer) and reached through a 4-byte offset: at a million rows
+// a table's entries take a few megabytes, not a heap block each.
+class EntryBatch {
+ public:
+  void add(const std::vector<uint8_t>& key, RowId row);
+  size_t size() const { return starts_.size(); }
+  // Puts the entries in the index's order (IndexEntry::compare).
+  void sort();
+  IndexEntry at(size_t i) const;
+  void clear();
+
+ private:
+  std::vector<uint8_t> bytes_;
+  std::vector<uint32_t> starts_;
+};
 
 // Removes rows' entries from one index of a table, keeping between rows
 // what does not change: the key encoder, and the leaf the last entry left,
@@ -31,10 +51,23 @@ class IndexEntryRemover {
   // when the index has no entry for the row (the file is damaged).
   void remove(PageSource& pages, const std::vector<Value>& values, RowId row);
 
+  // Deferred deletes: sets the row's entry aside in `batch` (nothing when
+  // the index keeps none for the row). False when the key cannot be built:
+  // the entry is then to be removed with remove, which finds it by its row.
+  bool setAside(const std::vector<Value>& values, RowId row, EntryBatch& batch) const;
+  // Removes the entries set aside, in the index's order: the remembered leaf
+  // holds the next entry, so each leaf is edited in one stretch. Errors as
+  // remove. Empties the batch.
+  void removeAll(PageSource& pages, EntryBatch& batch);
+
   // Forgets the remembered leaf (after a rollback put pages back).
   void forgetLeaf() { hint_ = {}; }
 
  private:
+  // The entry with this key (none: a key the encoder cannot build), else
+  // the one that points at the row.
+  void removeKey(PageSource& pages, std::vector<uint8_t>* key, RowId row);
+
   const Format* fmt_;
   const TableDef* def_;
   const RealIndex* index_;

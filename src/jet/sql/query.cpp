@@ -114,7 +114,11 @@ std::vector<RowId> select(const BoundQuery& query) {
   if (query.where) {
     if (auto eq = sql::columnEquality(*query.where)) {
       if (lookupAnswers(query.table.def().columns[eq->column], eq->value)) {
-        return query.table.database().lookup(query.table, eq->column).find(eq->value);
+        const Database& db = query.table.database();
+        std::vector<RowId> rows = db.lookup(query.table, eq->column).find(eq->value);
+        // Rows whose delete waits for the commit are gone already.
+        std::erase_if(rows, [&](RowId id) { return db.isPendingDelete(id); });
+        return rows;
       }
     }
   }

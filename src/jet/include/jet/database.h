@@ -70,6 +70,24 @@ class Database {
   void savepoint();
   void rollbackToSavepoint();
 
+  // Deletes deferred to the commit, for a unit that deletes many rows spread
+  // over a large file. From this call to the end of the open unit, deleteRow
+  // refuses what it always refuses (3027, 3200, a row that is no longer
+  // live or is damaged, the rows a cascade takes checked too) and then only
+  // records the rows: from then on they are gone for every reader of this
+  // Database (Table::isLive, scan, rowIds, read, the SQL select), as if
+  // deleted. rollbackToSavepoint takes back the rows recorded since the
+  // savepoint, rollback all of them. commit deletes them all first, table
+  // by table, in the file's order: each data page changed once, then each
+  // index's entries in key order, each leaf changed once; the file ends as
+  // deleting the rows one by one leaves it, but for the order of free space
+  // on the pages. A commit whose deletes fail (a damaged page, a failed
+  // write) takes the whole unit back and throws. Outside a unit it does
+  // nothing: each delete is a unit of its own.
+  void deferDeletes();
+  // The rows recorded by deferred deletes in the open unit.
+  size_t pendingDeletes() const;
+
   // The write lock (the lock file beside the database) is taken by begin
   // and let go when the unit ends, so that other programs may write
   // between units. A caller whose units belong together holds it across
@@ -92,6 +110,7 @@ class Database {
   // drops. Rows related to it through an enforced relationship go too where
   // the relationship cascades deletions; otherwise the delete is refused
   // with 3200 and nothing changes. Throws 3027 on a read-only database.
+  // After deferDeletes, the changes wait for the commit.
   void deleteRow(const Table& table, RowId id);
   // Throws 3027 unless rows of the table may be deleted: the database is
   // open for writing, and the table is none of Access's own (a name that
@@ -114,8 +133,11 @@ class Database {
   // Relationships between the tables (read once).
   const std::vector<Relationship>& relationships() const;
   // The rows of one column by value, built on first use and kept true by
-  // deleteRow.
+  // deleteRow. Rows whose delete was deferred may still be listed: the
+  // caller leaves out those isPendingDelete names.
   const IndexLookup& lookup(const Table& table, size_t column) const;
+  // Whether the row's delete was deferred to the commit of the open unit.
+  bool isPendingDelete(RowId id) const;
 
  private:
   struct State;
@@ -138,11 +160,12 @@ class Table {
 
   // The data pages the table's usage map lists and that the table owns.
   std::vector<uint32_t> dataPages() const;
-  // Calls `fn` for every live row, in the file's order.
+  // Calls `fn` for every live row, in the file's order (rows whose delete is
+  // pending are not live).
   void scan(const std::function<void(RowId)>& fn) const;
   std::vector<RowId> rowIds() const;
   // Whether the row's slot still holds a live row (a delete that cascaded
-  // may have taken a row selected before it).
+  // may have taken a row selected before it) whose delete is not pending.
   bool isLive(RowId id) const;
 
   // Column `index` (position in def().columns) of the row.
