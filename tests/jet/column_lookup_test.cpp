@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -248,6 +249,71 @@ TEST(ColumnLookups, AnIndexThatDisagreesWithItsRowsIsFoundOutByTheDelete) {
     }
   }
   EXPECT_TRUE(readertest::readFile(file) == damaged) << "the refused delete changed the file";
+  std::filesystem::remove_all(dir);
+}
+
+// A damaged index met by a question ends it in a format error, never in a
+// crash or an endless walk: a loop on the way down, a loop along the
+// leaves, a leaf chained to a page beyond the file or to a data page.
+TEST(ColumnLookups, ADamagedIndexIsAFormatError) {
+  const std::filesystem::path dir = testsupport::scratchDir();
+  const std::filesystem::path clean = dir / "clean.mdb";
+  createCodes(clean, 3000, 1, true);  // one value: its entries fill every leaf
+  const jet::Format& fmt = jet::formatFor(jet::Version::Jet4);
+  uint32_t root = 0, first_leaf = 0, data_page = 0, pages = 0;
+  {
+    jet::Database db(clean.string());
+    const jet::Table t = db.table("cliprod");
+    root = t.def().real_indexes[0].root_page;
+    first_leaf = jet::IndexWalker(db.pages(), db.format(), root, t.def().page).firstLeaf();
+    data_page = t.rowIds().front().page;
+    pages = db.pages().pageCount();
+    ASSERT_NE(root, first_leaf) << "the index must have nodes";
+    ASSERT_EQ(db.lookup(t, 1).find(Value::integer(0)).size(), 3000u);
+  }
+  auto put32 = [](std::vector<uint8_t>& bytes, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  const struct {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  } cases[] = {
+      {"the root's first child is the root",
+       [&](std::vector<uint8_t>& b) {
+         // The first node entry is stored whole: key (5), row pointer (4), child.
+         const size_t at = size_t{root} * 4096 + fmt.index_first_entry + 9;
+         for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(root >> (24 - 8 * i));
+       }},
+      {"the first leaf follows itself",
+       [&](std::vector<uint8_t>& b) {
+         put32(b, size_t{first_leaf} * 4096 + fmt.index_next, first_leaf);
+       }},
+      {"the first leaf is followed by a page beyond the file",
+       [&](std::vector<uint8_t>& b) {
+         put32(b, size_t{first_leaf} * 4096 + fmt.index_next, pages + 10);
+       }},
+      {"the first leaf is followed by a data page",
+       [&](std::vector<uint8_t>& b) {
+         put32(b, size_t{first_leaf} * 4096 + fmt.index_next, data_page);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes = readertest::readFile(clean);
+    c.damage(bytes);
+    const std::filesystem::path file = dir / "damaged.mdb";
+    std::ofstream(file, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    jet::Database db(file.string());
+    const jet::Table t = db.table("cliprod");
+    try {
+      db.lookup(t, 1).find(Value::integer(0));
+      ADD_FAILURE() << "the damage went unnoticed";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::err::kBadFormat) << e.what();
+    }
+  }
   std::filesystem::remove_all(dir);
 }
 
