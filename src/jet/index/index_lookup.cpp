@@ -177,13 +177,16 @@ std::vector<uint32_t> IndexLookup::walk(int64_t value) const {
     const IndexPageView p(src, fmt, leaf, owner);
     if (p.ok && !p.leaf)
       fail("enlaza la página de nodo " + std::to_string(leaf) + " entre sus hojas");
+    const size_t leaf_start = rows.size();
     if (p.ok) {
       // From the leaf's first entry, not from a search for the value's:
       // an entry out of its place on the leaf (a damaged index) is then
       // answered as the index has it, and its delete finds the damage out.
       for (IndexPageView::Span e = p.around(0); e.from < p.length && !p.bad; e = p.after(e)) {
+        // Most entries of the leaf come before the value: one comparison each.
+        if (p.compare(e, key, kLowest) < 0) continue;
         if (p.compare(e, key, kHighest) > 0) return rows;
-        if (p.compare(e, key, kLowest) < 0 || p.bad) continue;
+        if (p.bad) break;
         uint8_t pointer[kRowPointerSize];
         const size_t at = p.whole(e) - kRowPointerSize;  // the pointer ends the entry
         for (size_t k = 0; k < kRowPointerSize; ++k) {
@@ -196,6 +199,7 @@ std::vector<uint32_t> IndexLookup::walk(int64_t value) const {
         leaf = ByteView(p.bytes, fmt.page_size).u32(fmt.index_next);
         continue;
       }
+      rows.resize(leaf_start);  // the leaf is read again below
     }
     // Read the checked way: a page out of the file, of another kind or
     // table, or with entries the page cannot hold is a format error.
