@@ -153,7 +153,8 @@ if [ -n "$window" ]; then
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$run/display" 2>/dev/null &
   xvfb=$!
   for _ in $(seq 100); do [ -s "$run/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(head -n1 "$run/display")"
+  DISPLAY=":$(head -n1 "$run/display")"
+  export DISPLAY
   openbox --sm-disable >/dev/null 2>&1 &
   wm=$!
   sleep 1

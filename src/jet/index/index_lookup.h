@@ -4,8 +4,8 @@
 // A whole-number column with an index of its own (one column, this column:
 // the keys tables relate by, such as codcli) is answered by that index, as
 // Access answers such questions: each question goes down the tree to the
-// first entry of the value and reads that value's entries along the leaves,
-// a few pages per question. Nothing is kept per row, so a table of millions
+// leaf that holds the value's first entry and reads the value's entries
+// along the leaves, a few pages per question. Nothing is kept per row, so a table of millions
 // of rows costs no memory here, and a row deleted in the open unit of work
 // is gone from the answers at once: the delete takes its entry out of the
 // index, and a rollback puts the index's pages back with the rows. A
