@@ -109,95 +109,116 @@ void sortByValue(std::vector<Entry>& entries) {
   }
 }
 
-// The leaves of an index on one whole-number column.
+// Deeper than any tree a page size allows; a longer way down is a loop.
+constexpr size_t kMaxDepth = 64;
+// Row pointers below and above every real one: the bounds of a key's entries.
+constexpr uint8_t kLowest[kRowPointerSize] = {0, 0, 0, 0};
+constexpr uint8_t kHighest[kRowPointerSize] = {0xFF, 0xFF, 0xFF, 0xFF};
 
-// One leaf's entries, appended to `out`; false when the page is unusual.
-bool readLeaf(const IndexPageView& page, size_t width, bool signed_value, bool ascending,
-              std::vector<IndexNumber>& out, size_t& nulls) {
-  const size_t whole_value = 1 + width + kRowPointerSize;
-  const size_t whole_null = 1 + kRowPointerSize;
-  if (page.prefix >= whole_value) return false;
-  const uint8_t* data = page.data;
-  uint8_t entry[16];
-  for (IndexPageView::Span e = page.around(0);; e = page.after(e)) {
-    if (!page.valid(e)) return false;
-    // The prefix comes from the first entry; later ones store the rest.
-    const size_t head = page.head(e);
-    const size_t size = page.whole(e);
-    if (size != whole_value && size != whole_null) return false;
-    std::memcpy(entry, data, head);
-    std::memcpy(entry + head, data + e.from, e.to - e.from);
-    const uint8_t flag = entry[0];
-    if (size == whole_null) {
-      if (flag != (ascending ? kNullAsc : kNullDesc)) return false;
-      ++nulls;
-    } else {
-      if (flag != (ascending ? kFlagAsc : kFlagDesc)) return false;
-      uint32_t bits_value = 0;
-      for (size_t k = 0; k < width; ++k) {
-        const uint8_t b = ascending ? entry[1 + k] : static_cast<uint8_t>(~entry[1 + k]);
-        bits_value = bits_value << 8 | b;
-      }
-      // Signed values are stored with their sign bit flipped.
-      int32_t value = static_cast<int32_t>(bits_value);
-      if (signed_value) {
-        const uint32_t raw = bits_value ^ (uint32_t{1} << (8 * width - 1));
-        value = width == 2 ? static_cast<int16_t>(raw) : static_cast<int32_t>(raw);
-      }
-      out.push_back({value, getIndexRowPointer(entry + 1 + width).toPointer()});
-    }
-    if (e.to == page.length) return true;
+// Whether a whole number fits the column's type (no entry holds one that does not).
+bool fitsType(ColumnType type, int64_t n) {
+  switch (type) {
+    case ColumnType::Byte:
+      return n >= 0 && n <= UINT8_MAX;
+    case ColumnType::Integer:
+      return n >= INT16_MIN && n <= INT16_MAX;
+    default:
+      return n >= INT32_MIN && n <= INT32_MAX;
   }
 }
 
 }  // namespace
 
-std::optional<std::vector<IndexNumber>> readIndexNumbers(const Table& table, size_t column) {
-  const TableDef& def = table.def();
-  const Column& c = def.columns.at(column);
-  if (!c.isWholeNumber()) return std::nullopt;
-  const size_t width = fixedValueSize(c.type());
-  const RealIndex* index = nullptr;
-  for (const RealIndex& ri : def.real_indexes) {
-    if (ri.columns.size() == 1 && ri.columns[0].column_number == c.number) index = &ri;
-  }
-  if (!index) return std::nullopt;
+std::vector<uint32_t> IndexLookup::walk(int64_t value) const {
+  const Column& column = def_->columns[column_];
+  if (!fitsType(column.type(), value)) return {};
+  const PageSource& src = db_->pages();
+  const Format& fmt = db_->format();
+  const uint32_t owner = def_->page;
+  const IndexWalker walker(src, fmt, index_->root_page, owner);
+  auto fail = [&](const std::string& reason) {
+    throwBadFormat(src.path(), "el índice con raíz en la página " +
+                                   std::to_string(index_->root_page) + " " + reason);
+  };
+  IndexEntry target;
+  target.key =
+      encodeKeyColumn(fmt, column, {}, index_->columns[0].ascending, Value::integer(value)).bytes;
+  const std::vector<uint8_t>& key = target.key;
 
-  const Database& db = table.database();
-  const PageSource& src = db.pages();
-  const Format& fmt = db.format();
-  std::vector<IndexNumber> out;
-  size_t nulls = 0;
-  try {
-    std::unordered_set<uint32_t> seen;
-    for (uint32_t n = IndexWalker(src, fmt, index->root_page, def.page).firstLeaf(); n != 0;) {
-      if (n >= src.pageCount() || !seen.insert(n).second) return std::nullopt;
-      const IndexPageView page(src, fmt, n, def.page);
-      const ByteView bytes = src.page(n);
-      const bool empty = bytes.u16(kIndexFreeSpace) == indexEntryRoom(fmt);
-      if (bytes.u8(0) != kIndexLeafPage || bytes.u32(kIndexOwner) != def.page) return std::nullopt;
-      if (!empty && (!page.ok || !readLeaf(page, width, c.type() != ColumnType::Byte,
-                                           index->columns[0].ascending, out, nulls))) {
-        return std::nullopt;
-      }
-      n = bytes.u32(fmt.index_next);
+  // Down to the leaf of the value's first entry, reading the pages in place;
+  // anything unusual on the way (an empty leaf included) takes the checked
+  // way down instead, which tells damage from the unusual.
+  uint32_t leaf = index_->root_page;
+  for (size_t depth = 0;; ++depth) {
+    const IndexPageView p(src, fmt, leaf, owner);
+    if (!p.ok || depth == kMaxDepth) {
+      leaf = walker.leafFor(target);
+      break;
     }
-  } catch (const JetError&) {
-    return std::nullopt;  // the rows will tell
+    if (p.leaf) break;
+    const IndexPageView::Span found = p.lowerBound(key, kLowest);
+    uint32_t child = found.from < p.length ? p.child(found) : 0;
+    if (child == 0) child = p.tail(fmt);
+    if (child == 0) child = p.child(p.last());  // no tail: the last entry's child
+    if (p.bad || child == 0) {
+      leaf = walker.leafFor(target);
+      break;
+    }
+    leaf = child;
   }
-  // Every live row has its entry, but a null one where nulls are left out.
-  // (The count as the definition page holds it now, deletes included.)
-  const size_t rows = src.page(def.page).u32(fmt.tdef_row_count);
-  const size_t entries = out.size() + nulls;
-  const bool complete =
-      (index->flags & RealIndex::kIgnoreNulls) ? entries <= rows : entries == rows;
-  if (!complete) return std::nullopt;
-  return out;
+
+  // The value's entries, along the leaves until a larger key.
+  std::vector<uint32_t> rows;
+  std::unordered_set<uint32_t> seen;
+  while (leaf != 0) {
+    if (!seen.insert(leaf).second) {
+      fail("forma un ciclo de páginas hermanas en la página " + std::to_string(leaf));
+    }
+    const IndexPageView p(src, fmt, leaf, owner);
+    if (p.ok && !p.leaf)
+      fail("enlaza la página de nodo " + std::to_string(leaf) + " entre sus hojas");
+    const size_t leaf_start = rows.size();
+    if (p.ok) {
+      // From the leaf's first entry, not from a search for the value's:
+      // an entry out of its place on the leaf (a damaged index) is then
+      // answered as the index has it, and its delete finds the damage out.
+      for (IndexPageView::Span e = p.around(0); e.from < p.length && !p.bad; e = p.after(e)) {
+        // Most entries of the leaf come before the value: one comparison each.
+        if (p.compare(e, key, kLowest) < 0) continue;
+        if (p.compare(e, key, kHighest) > 0) return rows;
+        if (p.bad) break;
+        uint8_t pointer[kRowPointerSize];
+        const size_t at = p.whole(e) - kRowPointerSize;  // the pointer ends the entry
+        for (size_t k = 0; k < kRowPointerSize; ++k) {
+          const size_t byte = at + k;
+          pointer[k] = byte < p.head(e) ? p.data[byte] : p.data[e.from + byte - p.head(e)];
+        }
+        rows.push_back(getIndexRowPointer(pointer).toPointer());
+      }
+      if (!p.bad) {
+        leaf = ByteView(p.bytes, fmt.page_size).u32(fmt.index_next);
+        continue;
+      }
+      rows.resize(leaf_start);  // the leaf is read again below
+    }
+    // Read the checked way: a page out of the file, of another kind or
+    // table, or with entries the page cannot hold is a format error.
+    const IndexPage page = walker.page(leaf);
+    if (!page.leaf) fail("enlaza la página de nodo " + std::to_string(leaf) + " entre sus hojas");
+    for (const IndexEntry& e : page.entries) {
+      if (IndexEntry::compare(e, target) < 0) continue;
+      if (e.key != key) return rows;
+      rows.push_back(e.row.toPointer());
+    }
+    leaf = page.next;
+  }
+  return rows;
 }
 
 IndexLookup::IndexLookup(const Table& table, size_t column)
     : db_(&table.database()), def_(&table.def()), column_(column) {
-  whole_numbers_ = table.def().columns.at(column).isWholeNumber();
+  const Column& c = table.def().columns.at(column);
+  whole_numbers_ = c.isWholeNumber();
   if (!whole_numbers_) {
     table.scan([&](RowId id) {
       const Value v = table.read(id, column);
@@ -205,14 +226,11 @@ IndexLookup::IndexLookup(const Table& table, size_t column)
     });
     return;
   }
-  // The column's own index holds every value in order, without reading a row.
-  if (std::optional<std::vector<IndexNumber>> numbers = readIndexNumbers(table, column)) {
-    entries_.reserve(numbers->size());
-    for (const IndexNumber& n : *numbers) entries_.push_back({n.value, n.pointer});
-    sortByValue(entries_);  // a descending index
-    from_index_ = true;
-    return;
+  // The column's own index answers every question.
+  for (const RealIndex& ri : def_->real_indexes) {
+    if (ri.columns.size() == 1 && ri.columns[0].column_number == c.number) index_ = &ri;
   }
+  if (index_) return;
   // The stored row count is a hint, and a damaged one may claim billions:
   // reserve no more than the file's pages can hold rows.
   const uint64_t most = uint64_t{table.database().pages().pageCount()} * kRowNumbers;
@@ -248,6 +266,17 @@ std::vector<RowId> IndexLookup::find(const Value& v) const {
     if (v.isNull()) return {};
     std::optional<int64_t> n = wholeNumber(v);
     if (!n) return {};  // a fraction, or no number at all: no whole number equals it
+    if (index_) {
+      answered_ = walk(*n);
+      // Entries of one value come by row pointer, the scan order; a damaged
+      // index may give them otherwise.
+      std::sort(answered_.begin(), answered_.end());
+      answered_value_ = *n;
+      std::vector<RowId> rows;
+      rows.reserve(answered_.size());
+      for (uint32_t pointer : answered_) rows.push_back(RowId::fromPointer(pointer));
+      return rows;
+    }
     const auto [lo, hi] = range(*n);
     std::vector<RowId> rows;
     rows.reserve(static_cast<size_t>(hi - lo));
@@ -262,7 +291,24 @@ std::vector<RowId> IndexLookup::find(const Value& v) const {
   return it == by_key_.end() ? std::vector<RowId>{} : it->second;
 }
 
+void IndexLookup::disagrees(RowId id) const {
+  throwBadFormat(db_->path(), "el índice de la columna '" + def_->columns[column_].name +
+                                  "' de la tabla '" + def_->name + "' no coincide con la fila " +
+                                  std::to_string(id.page) + ":" + std::to_string(id.row) +
+                                  "; repare la base de datos");
+}
+
 void IndexLookup::erase(RowId id, const Value& v) {
+  if (index_) {
+    // The delete took the row's entry out of the index; what is left is to
+    // check that the row held the value the index gave it under.
+    const uint32_t pointer = id.toPointer();
+    const auto at = std::lower_bound(answered_.begin(), answered_.end(), pointer);
+    if (at == answered_.end() || *at != pointer) return;
+    if (v.kind() != Value::Kind::Int || v.asInt() != answered_value_) disagrees(id);
+    answered_.erase(at);
+    return;
+  }
   if (whole_numbers_) {
     if (v.kind() != Value::Kind::Int) return;
     const auto [lo, hi] = range(v.asInt());
@@ -272,13 +318,6 @@ void IndexLookup::erase(RowId id, const Value& v) {
         entries_[static_cast<size_t>(e - entries_.data())].pointer = 0;
         return;
       }
-    }
-    if (from_index_) {
-      // The index put the row under another value, or left it out.
-      throwBadFormat(db_->path(), "el índice de la columna '" + def_->columns[column_].name +
-                                      "' de la tabla '" + def_->name +
-                                      "' no coincide con la fila " + std::to_string(id.page) + ":" +
-                                      std::to_string(id.row) + "; repare la base de datos");
     }
     return;
   }

@@ -1,16 +1,25 @@
 // An index lookup: the live rows of one table by the value of one of its
-// columns. Built once, from the column's own index when the table has one
-// (as Access answers such questions), else from one reading of the rows,
-// and kept true as rows are deleted, so finding the rows that hold a value
-// costs no scan per question.
+// columns.
 //
-// Whole-number columns (the keys tables usually relate by) keep one flat
-// list of (value, row) sorted by value, rows of a value in scan order: no
-// allocation per value, and a question is a binary search. A deleted row
-// stays in the list as an empty row pointer. A row the index puts under
-// another value than the row holds is found out when the row is deleted
-// (the delete then ends in an error naming the file, and its unit of work
-// is taken back). Other columns use a hash of equalityKey.
+// A whole-number column with an index of its own (one column, this column:
+// the keys tables relate by, such as codcli) is answered by that index, as
+// Access answers such questions: each question goes down the tree to the
+// leaf that holds the value's first entry and reads the value's entries
+// along the leaves, a few pages per question. Nothing is kept per row, so a table of millions
+// of rows costs no memory here, and a row deleted in the open unit of work
+// is gone from the answers at once: the delete takes its entry out of the
+// index, and a rollback puts the index's pages back with the rows. A
+// damaged index (a loop, a page of another kind or table, a page number
+// beyond the file) ends the question in a format error naming the file. A
+// row the index puts under another value than the row holds is found out
+// when that row, given in an answer, is deleted: the delete ends in an
+// error naming the file, and its unit of work is taken back.
+//
+// Other columns, and whole-number columns without such an index (small
+// tables: the files this tool meets index every key they relate by), are
+// read once, every row, into memory kept true as rows are deleted: a flat
+// list of (value, row) for whole numbers (8 bytes a row), a hash of
+// equalityKey for the rest (a key and a row pointer a row).
 #pragma once
 
 #include <cstddef>
@@ -39,9 +48,12 @@ class IndexLookup {
   // The live rows whose value equals `v`, in the table's scan order.
   std::vector<RowId> find(const Value& v) const;
   // Forgets a deleted row; `v` is the value it held in the column. Throws a
-  // format error when the lookup came from the column's index and the index
-  // did not have the row under that value.
+  // format error when the index gave the row, in its last answer, under
+  // another value.
   void erase(RowId id, const Value& v);
+
+  // Whether questions go down the column's index.
+  bool walksIndex() const { return index_ != nullptr; }
 
  private:
   struct Entry {
@@ -53,31 +65,22 @@ class IndexLookup {
   std::vector<RowId>* rowsFor(const Value& v);
   // The entries holding `value`.
   std::pair<const Entry*, const Entry*> range(int64_t value) const;
+  // The row pointers the index holds under `value`, down the tree.
+  std::vector<uint32_t> walk(int64_t value) const;
+  [[noreturn]] void disagrees(RowId id) const;
 
   const Database* db_;
   const TableDef* def_;
   size_t column_;
   bool whole_numbers_;
-  bool from_index_ = false;
+  const RealIndex* index_ = nullptr;  // the column's own index, when questions walk it
+  // The last answer the index gave, sorted: the rows a delete is about to
+  // take, checked against the values they hold (a few rows, not a table's).
+  mutable int64_t answered_value_ = 0;
+  mutable std::vector<uint32_t> answered_;
   std::vector<Entry> entries_;
   std::unordered_map<std::string, std::vector<RowId>> by_key_;
 };
-
-// A whole-number value as an index on its column alone holds it, with the
-// row that holds it.
-struct IndexNumber {
-  int32_t value;
-  uint32_t pointer;  // RowId::toPointer()
-};
-
-// The values of a whole-number column read from the leaves of an index on
-// that column alone, without reading a single row. Entries come in the
-// index's order (by value, then by row pointer, which is also the table's
-// scan order); rows whose value is null are left out. Empty when the table
-// has no such index (one column, this column, of type Byte, Integer or
-// Long), or when anything about its leaves is unusual or their entries do
-// not add up to the table's row count: the lookup then reads the rows.
-std::optional<std::vector<IndexNumber>> readIndexNumbers(const Table& table, size_t column);
 
 // The lookups a database has built, by table and column.
 class LookupCache {
