@@ -499,6 +499,12 @@ void PageSource::commitUnit() {
     }
     throw;
   }
+  identity_ = currentIdentity();
+  file_size_ = size;
+  endUnit();
+}
+
+void PageSource::endUnit() {
   for (uint32_t n : changed_) {
     slots_[n].flags &= static_cast<uint8_t>(~(kDirty | kSaved | kInJournal));
   }
@@ -506,8 +512,6 @@ void PageSource::commitUnit() {
   originals_.clear();
   journaled_beyond_.clear();
   clearSavepoint();
-  identity_ = currentIdentity();
-  file_size_ = size;
   in_unit_ = false;
   endOfUnitLock();
 }
@@ -538,17 +542,6 @@ void PageSource::rollbackUnit() {
     Slot& s = slots_[number];
     if (s.bytes) std::memcpy(s.bytes.get(), original.data(), page_size_);
   }
-  auto forget = [&] {
-    for (uint32_t n : changed_) {
-      slots_[n].flags &= static_cast<uint8_t>(~(kDirty | kSaved | kInJournal));
-    }
-    changed_.clear();
-    originals_.clear();
-    journaled_beyond_.clear();
-    clearSavepoint();
-    in_unit_ = false;
-    endOfUnitLock();
-  };
   if (journaled_) {
     journaled_ = false;
     try {
@@ -559,11 +552,11 @@ void PageSource::rollbackUnit() {
     } catch (...) {
       // The journal stays for the next open; the cache holds the pages as
       // they were before the unit as far as the journal could be read.
-      forget();
+      endUnit();
       throw;
     }
   }
-  forget();
+  endUnit();
 }
 
 }  // namespace jet

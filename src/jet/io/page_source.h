@@ -29,6 +29,10 @@
 //   file.
 // - The pages as they were at the savepoint stay in memory (a client's
 //   worth), so a savepoint is taken back without reading the journal.
+// - Another program reading the file without the write lock may see pages
+//   a spill wrote before their unit's commit, as it may see a commit half
+//   done: only the write lock orders programs, and a reader that finds the
+//   journal reads through it.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +80,9 @@ class PageSource {
   uint32_t pageCount() const { return page_count_; }
 
   // The whole page, as the current unit of work has left it. Throws a
-  // format error when the page lies outside the file.
+  // format error when the page lies outside the file. The view lasts while
+  // the innermost scope open when it was taken is open; taken with none
+  // open, until releaseReadPages.
   ByteView page(uint32_t number) const;
 
   // Replaces the cached copy of a page (page 0 is kept unmasked).
@@ -183,6 +189,8 @@ class PageSource {
   // Puts back what the unit wrote, from the journal, then retires it; the
   // journal stays when that fails.
   void putBackFromJournal();
+  // Forgets what the unit changed, once committed or put back.
+  void endUnit();
 
   std::string path_;
   std::string real_path_;  // every symbolic link followed
