@@ -16,3 +16,6 @@ jet_test(jet_two_programs_test jet/two_programs_test.cpp)
 add_dependencies(jet_two_programs_test jet_pausing_writer)
 target_compile_definitions(jet_two_programs_test PRIVATE
   JET_PAUSING_WRITER="$<TARGET_FILE:jet_pausing_writer>")
+# A cache of a few pages: changes spilled through the journal before the
+# commit come out as with no limit, after a rollback, a failure or a cut.
+jet_test(jet_page_cache_test jet/page_cache_test.cpp)

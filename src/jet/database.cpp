@@ -183,7 +183,12 @@ void Database::commit() {
 
 void Database::rollback() {
   state_->deleter->endUnit();
-  state_->pages->rollbackUnit();
+  try {
+    state_->pages->rollbackUnit();
+  } catch (...) {
+    forgetRowCaches();  // the pages are back as far as they could be put back
+    throw;
+  }
   forgetRowCaches();
 }
 
@@ -229,11 +234,26 @@ const std::vector<Relationship>& Database::relationships() const {
 }
 
 const IndexLookup& Database::lookup(const Table& table, size_t column) const {
+  const PageSource::Scope scope(*state_->pages);
   return state_->lookups.get(table, column);
 }
 
 void Database::deleteRow(const Table& table, RowId id) {
-  state_->deleter->deleteRow(table, id);
+  const bool in_unit = inUnit();
+  try {
+    // The pages the delete touches stay put until it is done; opening the
+    // scope may first write changed pages of the unit to make room.
+    const PageSource::Scope scope(*state_->pages);
+    state_->deleter->deleteRow(table, id);
+  } catch (...) {
+    // A unit whose pages could not be written was rolled back whole.
+    if (in_unit && !inUnit()) forgetRowCaches();
+    throw;
+  }
+}
+
+void Database::setCacheLimit(size_t pages) {
+  state_->pages->setCacheLimit(pages);
 }
 
 void Database::requireDeletable(const Table& table) const {
@@ -263,6 +283,7 @@ const TableDef& Database::tableDefAt(uint32_t page, const std::string& name) con
   auto& defs = state_->defs;
   auto it = defs.find(page);
   if (it == defs.end()) {
+    const PageSource::Scope scope(*state_->pages);
     auto def = std::make_unique<TableDef>(
         readTableDef(*state_->pages, *state_->format, page, state_->header.code_page));
     def->name = name;
@@ -272,6 +293,7 @@ const TableDef& Database::tableDefAt(uint32_t page, const std::string& name) con
 }
 std::vector<uint32_t> Table::dataPages() const {
   const PageSource& src = db_->pages();
+  const PageSource::Scope scope(src);
   std::vector<uint32_t> out;
   for (uint32_t pg : readUsageMap(src, db_->format(), def_->used_map)) {
     ByteView p = src.page(pg);
@@ -284,6 +306,8 @@ void Table::scan(const std::function<void(RowId)>& fn) const {
   const PageSource& src = db_->pages();
   const Format& fmt = db_->format();
   for (uint32_t pg : dataPages()) {
+    // A page at a time: what `fn` reads of other pages may go after it.
+    const PageSource::Scope scope(src);
     DataPage page(src, fmt, pg);
     const uint16_t n = page.rowCount();
     for (uint16_t r = 0; r < n && r < 256; ++r) {
@@ -301,6 +325,7 @@ std::vector<RowId> Table::rowIds() const {
 }
 
 bool Table::isLive(RowId id) const {
+  const PageSource::Scope scope(db_->pages());
   return !(DataPage(db_->pages(), db_->format(), id.page).slot(id.row) & kSlotDeleted) &&
          !db_->isPendingDelete(id);
 }
@@ -331,6 +356,7 @@ ByteView Table::rowBytes(RowId id) const {
 }
 
 Value Table::read(RowId id, size_t index) const {
+  const PageSource::Scope scope(db_->pages());
   ByteView bytes = rowBytes(id);
   return guarded(
       db_->path(), [id] { return rowName(id); },
@@ -341,6 +367,7 @@ Value Table::read(RowId id, size_t index) const {
 }
 
 std::vector<Value> Table::readRow(RowId id) const {
+  const PageSource::Scope scope(db_->pages());
   ByteView bytes = rowBytes(id);
   return guarded(
       db_->path(), [id] { return rowName(id); },

@@ -24,6 +24,8 @@ std::vector<std::string> writeProtocolBreaches(const std::vector<FileEvent>& eve
   bool journal_unsynced = false;  // written since its last sync
   bool name_unsynced = false;     // the journal created or removed since its folder's sync
   bool database_unsynced = false;
+  bool uncounted =
+      false;  // records appended under the journal's own name, header not written since
   std::vector<std::string> out;
   for (size_t i = 0; i < events.size(); ++i) {
     const FileEvent& e = events[i];
@@ -52,6 +54,7 @@ std::vector<std::string> writeProtocolBreaches(const std::vector<FileEvent>& eve
           closing();
           if (phase == Phase::Idle && e.op == OsOp::Write) phase = Phase::Journaled;
           journal_unsynced = true;
+          if (e.op == OsOp::Write && e.path == journal) uncounted = e.offset > 0;
         } else if (on_database) {
           // Checked at a unit's first page write: until the unit is closed,
           // the journal cannot change without closing it.
@@ -60,6 +63,8 @@ std::vector<std::string> writeProtocolBreaches(const std::vector<FileEvent>& eve
           } else if (phase == Phase::Journaled) {
             if (journal_unsynced) breach("a page is written before the journal was synced");
             if (name_unsynced) breach("a page is written before the journal's folder was synced");
+            if (uncounted)
+              breach("a page is written before the journal's header counted its records");
           }
           phase = Phase::Writing;
           database_unsynced = true;

@@ -6,6 +6,10 @@
 // - before a page of the database is written, the journal holding the
 //   originals is written and synced, and, when the journal was created,
 //   renamed into place (or one removed) since, its folder is synced too;
+// - records appended to a journal already under its own name (a unit that
+//   writes pages before its commit) are counted by a write of its header
+//   before a page is written: records past the count are ignored by
+//   recovery;
 // - the database is synced before its journal is removed or invalidated
 //   (written again once pages of the database were written).
 #pragma once

@@ -13,15 +13,19 @@ namespace {
 constexpr char kMagic[8] = {'J', 'E', 'T', 'J', 'R', 'N', 'L', '2'};
 constexpr size_t kHeaderSize = 64;
 constexpr size_t kSector = 512;
-constexpr uint32_t kInUse = 1;  // its unit may have touched the file
-constexpr uint32_t kEnded = 2;  // its unit is over: never played back
+constexpr uint32_t kInUse = 1;                // its unit may have touched the file
+constexpr uint32_t kEnded = 2;                // its unit is over: never played back
+constexpr uint32_t kRewritten = 0x80000000u;  // in a record's page number: CRCs alone
 
 // Header: magic, state (u32), page size (u32), nonce (u32), record count
 // (u32), the file's size before the unit (u64), CRC of page 0 (u32), zeros,
 // and at its end the CRC of what precedes. Each record: page number (u32),
 // CRC of each sector of the page as the unit writes it (u32 each), the
 // original bytes, and a CRC of all that seeded with the nonce, so that
-// bytes of another journal are never taken for a record of this one.
+// bytes of another journal are never taken for a record of this one. A
+// record of a page written again has the top bit of its number set and no
+// bytes. A journal without such records, and with nothing past its count,
+// is what earlier versions of the engine wrote (and read).
 constexpr size_t kStateAt = 8, kPageSizeAt = 12, kNonceAt = 16, kCountAt = 20, kFileSizeAt = 24,
                  kFirstPageAt = 32, kHeaderCrcAt = kHeaderSize - 4;
 
@@ -103,27 +107,74 @@ void Journal::damaged(const std::string& why) const {
   throw JetError(Msg::kBadJournal, path_, shown_path_, why);
 }
 
+std::vector<uint8_t> Journal::header(uint32_t count) const {
+  std::vector<uint8_t> out(kHeaderSize, 0);
+  std::memcpy(out.data(), kMagic, sizeof kMagic);
+  put32(out.data() + kStateAt, kInUse);
+  put32(out.data() + kPageSizeAt, static_cast<uint32_t>(page_size_));
+  put32(out.data() + kNonceAt, nonce_);
+  put32(out.data() + kCountAt, count);
+  put32(out.data() + kFileSizeAt, static_cast<uint32_t>(file_size_));
+  put32(out.data() + kFileSizeAt + 4, static_cast<uint32_t>(file_size_ >> 32));
+  put32(out.data() + kFirstPageAt, first_page_crc_);
+  sealHeader(out.data());
+  return out;
+}
+
+void Journal::appendRecord(std::vector<uint8_t>& out, const JournalRecord& r) const {
+  const size_t sectors = (page_size_ + kSector - 1) / kSector;
+  const size_t start = out.size();
+  put32(out, r.page | (r.original ? 0 : kRewritten));
+  for (size_t k = 0; k < sectors; ++k) put32(out, k < r.written_crc.size() ? r.written_crc[k] : 0);
+  if (r.original) out.insert(out.end(), r.original, r.original + page_size_);
+  put32(out, journalCrc(out.data() + start, out.size() - start, nonce_));
+}
+
 void Journal::write(const JournalContents& c) {
+  begin(c.page_size, c.file_size, c.first_page_crc);
+  std::vector<JournalRecord> records;
+  for (const auto& [number, bytes] : c.pages) {
+    JournalRecord r{number, bytes.data(), {}};
+    auto crcs = c.written_crc.find(number);
+    if (crcs != c.written_crc.end()) r.written_crc = crcs->second;
+    records.push_back(std::move(r));
+  }
+  append(records);
+}
+
+void Journal::begin(size_t page_size, uint64_t file_size, uint32_t first_page_crc) {
+  page_size_ = page_size;
+  file_size_ = file_size;
+  first_page_crc_ = first_page_crc;
+  nonce_ = std::random_device{}();
+  records_ = 0;
+  end_ = 0;
+  unit_ = JournalIndex{page_size, file_size, first_page_crc, nonce_, {}, {}};
+}
+
+void Journal::append(const std::vector<JournalRecord>& records) {
+  if (records.empty()) return;
+  if (records_ == 0) {
+    firstBatch(records);
+  } else {
+    laterBatch(records);
+  }
+}
+
+// Under the temporary name, renamed once synced: a journal under its own
+// name is whole.
+void Journal::firstBatch(const std::vector<JournalRecord>& records) {
   const std::string& tmp = unfinished_path_;
   std::unique_ptr<OsFile> file;
   if (!os_->open(tmp, OpenFor::Create, file)) throw JetError(Msg::kCannotOpen, tmp);
   auto fail = [&](const std::string& named) {
     file.reset();
     os_->remove(tmp);
+    unit_.originals.clear();
     throw JetError(Msg::kCannotOpen, named);
   };
-  const uint32_t nonce = std::random_device{}();
-  std::vector<uint8_t> out(kHeaderSize, 0);
+  std::vector<uint8_t> out = header(static_cast<uint32_t>(records.size()));
   out.reserve(1 << 20);
-  std::memcpy(out.data(), kMagic, sizeof kMagic);
-  put32(out.data() + kStateAt, kInUse);
-  put32(out.data() + kPageSizeAt, static_cast<uint32_t>(c.page_size));
-  put32(out.data() + kNonceAt, nonce);
-  put32(out.data() + kCountAt, static_cast<uint32_t>(c.pages.size()));
-  put32(out.data() + kFileSizeAt, static_cast<uint32_t>(c.file_size));
-  put32(out.data() + kFileSizeAt + 4, static_cast<uint32_t>(c.file_size >> 32));
-  put32(out.data() + kFirstPageAt, c.first_page_crc);
-  sealHeader(out.data());
   uint64_t written = 0;
   auto flush = [&] {
     if (!file->write(written, out.data(), out.size())) return false;
@@ -131,17 +182,10 @@ void Journal::write(const JournalContents& c) {
     out.clear();
     return true;
   };
-  const size_t sectors = (c.page_size + kSector - 1) / kSector;
-  for (const auto& [number, bytes] : c.pages) {
-    if (out.size() + bytes.size() + 8 + 4 * sectors > out.capacity() && !flush()) fail(tmp);
-    const size_t start = out.size();
-    put32(out, number);
-    auto crcs = c.written_crc.find(number);
-    for (size_t k = 0; k < sectors; ++k) {
-      put32(out, crcs == c.written_crc.end() || k >= crcs->second.size() ? 0 : crcs->second[k]);
-    }
-    out.insert(out.end(), bytes.begin(), bytes.end());
-    put32(out, journalCrc(out.data() + start, out.size() - start, nonce));
+  for (const JournalRecord& r : records) {
+    if (out.size() + page_size_ + 8 + page_size_ / 128 > out.capacity() && !flush()) fail(tmp);
+    if (r.original) unit_.originals.emplace_back(r.page, written + out.size());
+    appendRecord(out, r);
   }
   if (!flush() || !file->sync()) fail(tmp);
   if (!file->close()) fail(tmp);
@@ -149,56 +193,157 @@ void Journal::write(const JournalContents& c) {
   if (!os_->syncFolderOf(path_)) {
     // The file is untouched yet: a journal that may not stay is removed.
     os_->remove(path_);
+    unit_.originals.clear();
     throw JetError(Msg::kCannotOpen, path_);
   }
+  records_ = static_cast<uint32_t>(records.size());
+  end_ = written;
+}
+
+// Appended past the counted records, synced, and only then counted: until
+// the header says so, a cut leaves records the next open ignores, and no
+// page they cover has been written.
+void Journal::laterBatch(const std::vector<JournalRecord>& records) {
+  std::unique_ptr<OsFile> file;
+  if (!os_->open(path_, OpenFor::ReadWrite, file)) throw JetError(Msg::kCannotOpen, path_);
+  std::vector<uint8_t> out;
+  out.reserve(1 << 20);
+  uint64_t written = end_;
+  // The records of a batch that failed may be counted or not: their pages
+  // were not written, so putting them back would do no harm, but they are
+  // not listed.
+  const size_t listed = unit_.originals.size();
+  auto fail = [&] {
+    unit_.originals.resize(listed);
+    throw JetError(Msg::kCannotOpen, path_);
+  };
+  auto flush = [&] {
+    if (!file->write(written, out.data(), out.size())) fail();
+    written += out.size();
+    out.clear();
+  };
+  for (const JournalRecord& r : records) {
+    if (out.size() + page_size_ + 8 + page_size_ / 128 > out.capacity()) flush();
+    if (r.original) unit_.originals.emplace_back(r.page, written + out.size());
+    appendRecord(out, r);
+  }
+  flush();
+  if (!file->sync()) fail();
+  const uint32_t count = records_ + static_cast<uint32_t>(records.size());
+  const std::vector<uint8_t> head = header(count);
+  if (!file->write(0, head.data(), head.size()) || !file->sync() || !file->close()) fail();
+  records_ = count;
+  end_ = written;
 }
 
 bool Journal::exists() {
   return os_->exists(path_) || os_->exists(unfinished_path_);
 }
 
-std::optional<JournalContents> Journal::read() {
+namespace {
+
+// Reads a journal front to back a megabyte at a time.
+class JournalReader {
+ public:
+  JournalReader(OsFile& file, uint64_t size) : file_(&file), size_(size) {}
+  // The `n` bytes at `at`, or null past the end. Fails only when the
+  // system does.
+  const uint8_t* get(uint64_t at, size_t n, bool& failed) {
+    failed = false;
+    if (at + n > size_) return nullptr;
+    if (at < at_ || at + n > at_ + buf_.size()) {
+      const size_t want =
+          static_cast<size_t>(std::min<uint64_t>(size_ - at, std::max<size_t>(n, 1 << 20)));
+      buf_.resize(want);
+      if (!file_->read(at, buf_.data(), want)) {
+        failed = true;
+        return nullptr;
+      }
+      at_ = at;
+    }
+    return buf_.data() + (at - at_);
+  }
+
+ private:
+  OsFile* file_;
+  uint64_t size_;
+  uint64_t at_ = 0;
+  std::vector<uint8_t> buf_;
+};
+
+}  // namespace
+
+std::optional<JournalIndex> Journal::read(const PageFn& original) {
   std::unique_ptr<OsFile> file;
   const OsStatus opened = os_->open(path_, OpenFor::Read, file);
   if (opened.failure == OsFailure::NotFound) return std::nullopt;
+  if (!opened) throw JetError(Msg::kCannotOpen, path_);
+  // The header before the size: a writer appends and syncs records before
+  // it counts them in the header, so every record counted is there.
+  uint8_t h[kHeaderSize];
+  const OsStatus got = file->read(0, h, kHeaderSize);
+  if (got.failure == OsFailure::PastEnd)
+    damaged("está vacío o cortado antes del final de su cabecera");
   uint64_t size = 0;
-  if (!opened || !file->size(size)) throw JetError(Msg::kCannotOpen, path_);
-  std::vector<uint8_t> data(static_cast<size_t>(size));
-  if (!file->read(0, data.data(), data.size())) throw JetError(Msg::kCannotOpen, path_);
-  const uint8_t* h = data.data();
-  if (data.size() < kHeaderSize) damaged("está vacío o cortado antes del final de su cabecera");
+  if (!got || !file->size(size)) throw JetError(Msg::kCannotOpen, path_);
+  JournalReader in(*file, size);
+  bool failed = false;
   if (std::memcmp(h, kMagic, sizeof kMagic) != 0) damaged("no empieza como un diario");
   if (journalCrc(h, kHeaderCrcAt) != get32(h + kHeaderCrcAt)) damaged("su cabecera está dañada");
   if (get32(h + kStateAt) == kEnded) return std::nullopt;
-  JournalContents c;
+  JournalIndex c;
   c.page_size = get32(h + kPageSizeAt);
   c.file_size = get64(h + kFileSizeAt);
   c.first_page_crc = get32(h + kFirstPageAt);
-  const uint32_t nonce = get32(h + kNonceAt);
+  c.nonce = get32(h + kNonceAt);
   const uint64_t count = get32(h + kCountAt);
   if (get32(h + kStateAt) != kInUse || (c.page_size != 2048 && c.page_size != 4096)) {
     damaged("su cabecera tiene valores imposibles");
   }
   const size_t sectors = c.page_size / kSector;
-  const size_t entry = 4 + 4 * sectors + c.page_size + 4;
-  if (size != kHeaderSize + count * entry) {
-    damaged("debería tener " + std::to_string(kHeaderSize + count * entry) + " bytes y tiene " +
-            std::to_string(size));
-  }
-  for (size_t pos = kHeaderSize; pos < data.size(); pos += entry) {
-    const uint8_t* p = data.data() + pos;
-    if (journalCrc(p, entry - 4, nonce) != get32(p + entry - 4)) {
-      damaged("el registro " + std::to_string((pos - kHeaderSize) / entry + 1) + " está dañado");
+  const size_t head = 4 + 4 * sectors;
+  uint64_t pos = kHeaderSize;
+  for (uint64_t k = 0; k < count; ++k) {
+    auto cut = [&] {
+      damaged("está cortado en el registro " + std::to_string(k + 1) + " de " +
+              std::to_string(count));
+    };
+    const uint8_t* p = in.get(pos, head, failed);
+    if (failed) throw JetError(Msg::kCannotOpen, path_);
+    if (!p) cut();
+    const uint32_t word = get32(p);
+    const bool rewritten = (word & kRewritten) != 0;
+    const size_t entry = head + (rewritten ? 0 : c.page_size) + 4;
+    p = in.get(pos, entry, failed);
+    if (failed) throw JetError(Msg::kCannotOpen, path_);
+    if (!p) cut();
+    if (journalCrc(p, entry - 4, c.nonce) != get32(p + entry - 4)) {
+      damaged("el registro " + std::to_string(k + 1) + " está dañado");
     }
-    std::vector<uint32_t>& crcs = c.written_crc[get32(p)];
-    for (size_t k = 0; k < sectors; ++k) crcs.push_back(get32(p + 4 + 4 * k));
-    const uint8_t* bytes = p + 4 + 4 * sectors;
-    c.pages[get32(p)] = std::vector<uint8_t>(bytes, bytes + c.page_size);
+    const uint32_t number = word & ~kRewritten;
+    if (rewritten) {
+      std::vector<uint32_t>& crcs = c.rewritten[number];
+      for (size_t s = 0; s < sectors; ++s) crcs.push_back(get32(p + 4 + 4 * s));
+    } else {
+      c.originals.emplace_back(number, pos);
+      if (original) original(number, p + head, c.page_size);
+    }
+    pos += entry;
   }
   return c;
 }
 
-void Journal::checkBelongsTo(OsFile& database, const JournalContents& c, bool every_page) {
+void Journal::readRecord(OsFile& journal, const JournalIndex& c, uint64_t offset,
+                         std::vector<uint8_t>& record) const {
+  // Read again, so checked again: nothing may have changed it since.
+  if (!journal.read(offset, record.data(), record.size()) ||
+      journalCrc(record.data(), record.size() - 4, c.nonce) !=
+          get32(record.data() + record.size() - 4)) {
+    throw JetError(Msg::kCannotOpen, path_);
+  }
+}
+
+void Journal::checkBelongsTo(OsFile& database, const JournalIndex& c, bool every_page) {
   uint64_t size = 0;
   if (!database.size(size)) throw JetError(Msg::kCannotOpen, shown_path_);
   if (size < c.file_size) {
@@ -212,15 +357,26 @@ void Journal::checkBelongsTo(OsFile& database, const JournalContents& c, bool ev
     damaged("es de otra base de datos (la primera página no coincide)");
   }
   if (!every_page) return;
-  for (const auto& [number, original] : c.pages) {
+  std::unique_ptr<OsFile> file;
+  if (!os_->open(path_, OpenFor::Read, file)) throw JetError(Msg::kCannotOpen, path_);
+  const size_t sectors = c.page_size / kSector;
+  std::vector<uint8_t> record(4 + 4 * sectors + c.page_size + 4);
+  for (const auto& [number, offset] : c.originals) {
     const uint64_t at = uint64_t{number} * c.page_size;
     if (at + c.page_size > size) continue;  // added by the unit, not written yet
     if (!database.read(at, page.data(), page.size())) throw JetError(Msg::kCannotOpen, shown_path_);
+    readRecord(*file, c, offset, record);
     const std::vector<uint32_t> now = sectorCrcs(page.data(), page.size());
-    const std::vector<uint32_t> before = sectorCrcs(original.data(), original.size());
-    const std::vector<uint32_t>& after = c.written_crc.at(number);
+    const std::vector<uint32_t> before = sectorCrcs(record.data() + 4 + 4 * sectors, c.page_size);
+    auto later = c.rewritten.find(number);
     for (size_t k = 0; k < now.size(); ++k) {
-      if (now[k] != before[k] && now[k] != after[k]) {
+      bool known = now[k] == before[k] || now[k] == get32(record.data() + 4 + 4 * k);
+      if (later != c.rewritten.end()) {
+        for (size_t v = k; !known && v < later->second.size(); v += sectors) {
+          known = now[k] == later->second[v];
+        }
+      }
+      if (!known) {
         damaged("es de otra copia de la base de datos (la página " + std::to_string(number) +
                 " no es ni la de antes ni la de después del cambio)");
       }
@@ -228,18 +384,33 @@ void Journal::checkBelongsTo(OsFile& database, const JournalContents& c, bool ev
   }
 }
 
-void Journal::playBack(OsFile& database, const JournalContents& c) {
-  for (const auto& [number, bytes] : c.pages) {
-    if (!database.write(uint64_t{number} * c.page_size, bytes.data(), c.page_size)) {
-      throw JetError(Msg::kCannotWrite, shown_path_);
+void Journal::playBack(OsFile& database, const JournalIndex& c, const PutBackFn& put_back) {
+  std::unique_ptr<OsFile> file;
+  if (!os_->open(path_, OpenFor::Read, file)) throw JetError(Msg::kCannotOpen, path_);
+  const size_t sectors = c.page_size / kSector;
+  const size_t head = 4 + 4 * sectors;
+  std::vector<uint8_t> record(head + c.page_size + 4);
+  bool writing = true;
+  for (const auto& [number, offset] : c.originals) {
+    readRecord(*file, c, offset, record);
+    if (writing) {
+      writing =
+          bool(database.write(uint64_t{number} * c.page_size, record.data() + head, c.page_size));
+    }
+    if (put_back) {
+      put_back(number, record.data() + head, writing);
+    } else if (!writing) {
+      break;
     }
   }
+  if (!writing) throw JetError(Msg::kCannotWrite, shown_path_);
   if (!database.truncate(c.file_size) || !database.sync()) {
     throw JetError(Msg::kCannotOpen, shown_path_);
   }
 }
 
 void Journal::retire() {
+  records_ = 0;
   const OsStatus removed = os_->remove(path_);
   if (removed.failure == OsFailure::NotFound) return;
   if (removed) {

@@ -112,6 +112,10 @@ class Database {
   // with 3200 and nothing changes. Throws 3027 on a read-only database.
   // After deferDeletes, the changes wait for the commit.
   void deleteRow(const Table& table, RowId id);
+  // The most pages of the file kept in memory between operations (about
+  // 32 MB unless set; 0: no limit). Changed pages past it are written
+  // before the commit, through the journal (see io/page_source.h).
+  void setCacheLimit(size_t pages);
   // Throws 3027 unless rows of the table may be deleted: the database is
   // open for writing, and the table is none of Access's own (a name that
   // starts with MSys, or one the catalog flags as a system object), which
@@ -173,7 +177,9 @@ class Table {
   std::vector<Value> readRow(RowId id) const;
 
   // The stored bytes of a live row, following a moved row to its data.
-  // Throws a format error when the id names no live row.
+  // Throws a format error when the id names no live row. The view lasts as
+  // long as the page source's scope it was taken in (for the engine's
+  // layers; see io/page_source.h).
   ByteView rowBytes(RowId id) const;
 
  private:
