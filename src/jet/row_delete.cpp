@@ -188,6 +188,7 @@ void RowDeleter::applyPending() {
   std::vector<uint32_t> owner_of_page;  // parallel to the distinct pages of `rows`
   for (size_t i = 0; i < rows.size(); ++i) {
     if (i > 0 && (rows[i] >> 8) == (rows[i - 1] >> 8)) continue;
+    const PageSource::Scope scope(pages_);
     const uint32_t owner = DataPage(pages_, db_.format(), rows[i] >> 8).owner();
     owner_of_page.push_back(owner);
     if (std::find(owners.begin(), owners.end(), owner) == owners.end()) owners.push_back(owner);
@@ -209,11 +210,14 @@ void RowDeleter::applyTable(const TableDef& def, const std::vector<uint32_t>& ro
   std::vector<IndexEntryRemover>& removers = removersOf(def);
   const std::vector<bool> needed = indexedColumns(def);
   // First every row is read, in page order, nothing changed: its index
-  // entries set aside, its slot and those of its parts listed.
+  // entries set aside, its slot and those of its parts listed. Each step
+  // below has a page scope of its own, so that the cache may write and drop
+  // the pages done with (a large table's pages do not all fit in memory).
   std::vector<EntryBatch> entries(removers.size());
   std::vector<std::pair<RowId, std::vector<Value>>> by_row;  // keys the encoder cannot build
   std::vector<uint32_t> slots = rows;
   for (uint32_t pointer : rows) {
+    const PageSource::Scope scope(pages_);
     const RowId id = RowId::fromPointer(pointer);
     RowParts parts = readParts(def, id, needed);
     bool keyed = true;
@@ -226,10 +230,17 @@ void RowDeleter::applyTable(const TableDef& def, const std::vector<uint32_t>& ro
   // Then the data pages, each once, in the file's order; then the row
   // count; then each index, its leaves in key order.
   std::sort(slots.begin(), slots.end());
-  for (uint32_t pointer : slots) deleteSlotOf(RowId::fromPointer(pointer));
-  dropFromRowCount(def, static_cast<uint32_t>(rows.size()));
+  for (uint32_t pointer : slots) {
+    const PageSource::Scope scope(pages_);
+    deleteSlotOf(RowId::fromPointer(pointer));
+  }
+  {
+    const PageSource::Scope scope(pages_);
+    dropFromRowCount(def, static_cast<uint32_t>(rows.size()));
+  }
   for (size_t i = 0; i < removers.size(); ++i) removers[i].removeAll(pages_, entries[i]);
   for (auto& [id, values] : by_row) {
+    const PageSource::Scope scope(pages_);
     // Removing an entry already gone would fail: only the indexes whose key
     // could not be built find theirs by row.
     for (IndexEntryRemover& remover : removers) {

@@ -93,6 +93,9 @@ bool IndexEntryRemover::setAside(const std::vector<Value>& values, RowId row,
 void IndexEntryRemover::removeAll(PageSource& pages, EntryBatch& batch) {
   batch.sort();
   for (size_t i = 0; i < batch.size(); ++i) {
+    // One entry at a time, so that the cache may write and drop the leaves
+    // done with: an index of a large table does not fit in memory.
+    const PageSource::Scope scope(pages);
     IndexEntry e = batch.at(i);
     removeKey(pages, &e.key, e.row);
   }

@@ -267,6 +267,9 @@ std::vector<RowId> IndexLookup::find(const Value& v) const {
     std::optional<int64_t> n = wholeNumber(v);
     if (!n) return {};  // a fraction, or no number at all: no whole number equals it
     if (index_) {
+      // The index pages the walk reads may go once it is done: a purge asks
+      // for every client and would otherwise keep the whole index.
+      const PageSource::Scope scope(db_->pages());
       answered_ = walk(*n);
       // Entries of one value come by row pointer, the scan order; a damaged
       // index may give them otherwise.
