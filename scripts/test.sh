@@ -42,6 +42,35 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 echo "== tests under the sanitizers"
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -L sanitize
 
+# The Windows programs, cross-built with MinGW-w64 (scripts/build-windows.sh),
+# and the engine's, db's and the purge's suites run under Wine, in a Wine
+# configuration of their own inside build-windows. Required under
+# REQUIRE_SHARED=1 (CI); elsewhere skipped, with the reason, when MinGW-w64
+# or Wine is missing.
+echo "== Windows build and tests under Wine"
+wine_loader=""
+for w in wine wine64 /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64; do
+  if command -v "$w" >/dev/null 2>&1; then
+    wine_loader=$(command -v "$w")
+    break
+  fi
+done
+windows_missing=""
+command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || windows_missing="MinGW-w64 (x86_64-w64-mingw32-g++-posix)"
+[ -z "$wine_loader" ] && windows_missing="${windows_missing:+$windows_missing and }Wine (wine or wine64)"
+if [ -n "$windows_missing" ]; then
+  echo "Windows tests skipped: $windows_missing not found (scripts/setup.sh installs them)"
+  if [ "${REQUIRE_SHARED:-}" = 1 ]; then
+    echo "REQUIRE_SHARED=1: the Windows tests are required"
+    exit 1
+  fi
+else
+  BUILD_DIR=build-windows bash scripts/build-windows.sh
+  windows_start=$(date +%s)
+  ctest --test-dir build-windows --output-on-failure -j"$jobs" -L windows
+  echo "Windows tests under Wine: $(($(date +%s) - windows_start)) s"
+fi
+
 # The fuzzer (tests/fuzz) for a minute, from the small fixtures of
 # tests/fuzz/seeds.txt: clang only, in a build folder of its own. An input
 # that crashes it is left in build-fuzz/crashes; keep it in

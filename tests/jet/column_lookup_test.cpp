@@ -342,19 +342,22 @@ TEST(ColumnLookups, OneThatCouldNotBeBuiltIsNotKept) {
     f.put(static_cast<char>(0xFF));
     f.put(static_cast<char>(0xFF));
   }
-  jet::Database db(file.string(), jet::OpenMode::ReadWrite);
-  const jet::Table t = db.table("cliprod");
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      db.lookup(t, 1);
-      ADD_FAILURE() << "the damaged row went unnoticed";
-    } catch (const jet::JetError& e) {
-      EXPECT_EQ(e.number(), jet::err::kBadFormat);
+  {
+    // Closed before its folder goes: Windows keeps an open file's name.
+    jet::Database db(file.string(), jet::OpenMode::ReadWrite);
+    const jet::Table t = db.table("cliprod");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      try {
+        db.lookup(t, 1);
+        ADD_FAILURE() << "the damaged row went unnoticed";
+      } catch (const jet::JetError& e) {
+        EXPECT_EQ(e.number(), jet::err::kBadFormat);
+      }
+      db.deleteRow(t, ids[attempt]);
+      EXPECT_FALSE(t.isLive(ids[attempt]));
     }
-    db.deleteRow(t, ids[attempt]);
-    EXPECT_FALSE(t.isLive(ids[attempt]));
+    EXPECT_TRUE(t.isLive(ids[2]));
   }
-  EXPECT_TRUE(t.isLive(ids[2]));
   std::filesystem::remove_all(dir);
 }
 

@@ -6,7 +6,8 @@
 // file itself (not by the process), so that no other open of the same file
 // can drop it.
 //
-// Each platform has its implementation beside this header (os_posix.cpp);
+// Each platform has its implementation beside this header (os_posix.cpp,
+// os_win32.cpp);
 // nothing else in the engine calls the system. Calls do not throw: they say
 // whether they worked, and when not, what kind of failure it was and the
 // system's own number for it, so that callers can name the engine's error.
@@ -80,6 +81,13 @@ class OsFile {
   virtual OsStatus close() = 0;
 };
 
+// What Os::keepOthersFromWriting hands back: other programs are kept from
+// writing the file for as long as it lives.
+class OsWriteGuard {
+ public:
+  virtual ~OsWriteGuard() = default;
+};
+
 class Os {
  public:
   virtual ~Os() = default;
@@ -97,6 +105,18 @@ class Os {
   virtual OsStatus syncFolderOf(const std::string& path) = 0;
   // The computer's name; empty when the system does not give it.
   virtual std::string computerName() = 0;
+  // Keeps other programs from writing the file at `path`, though not from
+  // reading it, until `out` is destroyed; this program's own opens of the
+  // file go on writing. Locked when another program has the file open for
+  // writing now. Where the system cannot refuse writers (POSIX locks do not
+  // bind), there is nothing to take: the lock file is what keeps writers
+  // apart there, and `out` stays empty.
+  virtual OsStatus keepOthersFromWriting(const std::string& path,
+                                         std::unique_ptr<OsWriteGuard>& out) {
+    (void)path;
+    out.reset();
+    return {};
+  }
 };
 
 // The operating system the program runs on.
@@ -104,5 +124,9 @@ Os& systemOs();
 
 // Whether `c` separates folders in a path on this system.
 bool isPathSeparator(char c);
+
+// Whether a failure is the system refusing for want of permission, or
+// because the disk is read-only, by the system's own number for it.
+bool refusedForPermission(const OsStatus& status);
 
 }  // namespace jet
