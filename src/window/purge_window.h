@@ -16,12 +16,9 @@
 
 #include "purge/purge_form.h"
 #include "runtime/runtime.h"
+#include "window/form_layout.h"
 
 namespace window {
-
-// Twips (a twentieth of a point) to pixels at `dpi` dots per inch: 15 twips
-// a pixel at 96.
-int twipsToPixels(int twips, double dpi);
 
 // The record channels Data1 to Data4 and the field view Text2 are the form's
 // own, wired as every host wires them (purge::FormChannels).
