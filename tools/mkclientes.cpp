@@ -18,9 +18,20 @@
 // SALIDA and renamed at the end, so an interrupted run leaves nothing under
 // the final name; an existing SALIDA is kept unless --force is given.
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+// MinGW's unistd.h gives open, write, unlink, mkstemp and isatty; what it
+// lacks (link, getrusage, fsync) has its Windows call below.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// after windows.h, which it needs
+#include <psapi.h>
+#else
+#include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -178,10 +189,12 @@ std::string temporaryBeside(const std::string& out) {
   if (fd < 0) {
     throw jet::JetError(jet::Msg::kCannotCreateTemp, out);
   }
+#ifndef _WIN32
   // mkstemp makes the file private; the database gets the usual mode.
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
+#endif
   ::close(fd);
   return std::string(buf.data());
 }
@@ -193,7 +206,9 @@ std::string startTemporary(const std::string& out) {
   rememberTemporary(temp);
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
+#ifdef SIGHUP
   std::signal(SIGHUP, onSignal);
+#endif
   return temp;
 }
 
@@ -204,12 +219,20 @@ bool moveIntoPlace(const std::string& temp, const Options& o) {
   if (o.force) {
     std::filesystem::rename(temp, o.out, link_error);
   } else {
+#ifdef _WIN32
+    // Without MOVEFILE_REPLACE_EXISTING the move refuses a file that
+    // appeared meanwhile.
+    if (!::MoveFileExA(temp.c_str(), o.out.c_str(), MOVEFILE_WRITE_THROUGH)) {
+      link_error = std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+    }
+#else
     // link() refuses to replace a file that appeared meanwhile.
     if (::link(temp.c_str(), o.out.c_str()) != 0) {
       link_error = std::error_code(errno, std::generic_category());
     } else {
       ::unlink(temp.c_str());
     }
+#endif
   }
   if (link_error) {
     ::unlink(temp.c_str());
@@ -582,7 +605,11 @@ std::optional<double> sequentialWriteSeconds(const std::string& out, uintmax_t s
   const std::string scratch = temporaryBeside(out);
   rememberTemporary(scratch);
   const auto t0 = std::chrono::steady_clock::now();
+#ifdef _WIN32
+  const int fd = ::open(scratch.c_str(), O_WRONLY | O_TRUNC | O_BINARY);
+#else
   const int fd = ::open(scratch.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+#endif
   std::vector<char> block(1 << 20, 'x');
   uintmax_t left = size;
   bool failed = fd < 0;
@@ -593,7 +620,11 @@ std::optional<double> sequentialWriteSeconds(const std::string& out, uintmax_t s
     left -= w > 0 ? static_cast<uintmax_t>(w) : 0;
   }
   if (fd >= 0) {
+#ifdef _WIN32
+    failed = failed || ::_commit(fd) != 0;
+#else
     failed = failed || ::fsync(fd) != 0;
+#endif
     ::close(fd);
   }
   const double plain = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -606,8 +637,15 @@ std::optional<double> sequentialWriteSeconds(const std::string& out, uintmax_t s
 // --bench: the generation time against a plain write of the same size.
 int reportBench(const std::string& out, uintmax_t size, double seconds) {
   const std::optional<double> plain = sequentialWriteSeconds(out, size);
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS memory{};
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof memory);
+  const double peak_kb = static_cast<double>(memory.PeakWorkingSetSize) / 1024.0;
+#else
   struct rusage usage {};
   ::getrusage(RUSAGE_SELF, &usage);
+  const double peak_kb = static_cast<double>(usage.ru_maxrss);
+#endif
   if (!plain) {
     std::cerr << "mkclientes: no se pudo medir la escritura secuencial\n";
     return 1;
@@ -615,8 +653,7 @@ int reportBench(const std::string& out, uintmax_t size, double seconds) {
   std::printf(
       "banco: generación %.2f s; escritura secuencial de %.1f MB %.2f s; razón %.1f; "
       "memoria máxima %.0f MB\n",
-      seconds, static_cast<double>(size) / 1e6, *plain, seconds / *plain,
-      static_cast<double>(usage.ru_maxrss) / 1024.0);
+      seconds, static_cast<double>(size) / 1e6, *plain, seconds / *plain, peak_kb / 1024.0);
   return 0;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -22,7 +21,7 @@ void putName(char* out, const std::string& name) {
 // Refused for want of permission: the operator needs to hear that the
 // folder (or its disk) allows no new files, not the lock file's name.
 [[noreturn]] void throwCannotCreate(const std::string& path, const OsStatus& status) {
-  if (status.code == EACCES || status.code == EPERM || status.code == EROFS) {
+  if (refusedForPermission(status)) {
     size_t end = path.size();
     while (end > 0 && !isPathSeparator(path[end - 1])) --end;
     throw JetError(Msg::kFolderReadOnly,

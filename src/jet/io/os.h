@@ -6,7 +6,8 @@
 // file itself (not by the process), so that no other open of the same file
 // can drop it.
 //
-// Each platform has its implementation beside this header (os_posix.cpp);
+// Each platform has its implementation beside this header (os_posix.cpp,
+// os_win32.cpp);
 // nothing else in the engine calls the system. Calls do not throw: they say
 // whether they worked, and when not, what kind of failure it was and the
 // system's own number for it, so that callers can name the engine's error.
@@ -104,5 +105,9 @@ Os& systemOs();
 
 // Whether `c` separates folders in a path on this system.
 bool isPathSeparator(char c);
+
+// Whether a failure is the system refusing for want of permission, or
+// because the disk is read-only, by the system's own number for it.
+bool refusedForPermission(const OsStatus& status);
 
 }  // namespace jet

@@ -207,4 +207,8 @@ bool isPathSeparator(char c) {
   return c == '/';
 }
 
+bool refusedForPermission(const OsStatus& status) {
+  return !status.ok() && (status.code == EACCES || status.code == EPERM || status.code == EROFS);
+}
+
 }  // namespace jet
