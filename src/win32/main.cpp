@@ -1,6 +1,9 @@
 // The Windows program: the main window over the client database beside it.
-#include <commctrl.h>
+// commctrl.h needs windows.h first.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include "win32/purge_window.h"
 #include "win32/win32_runtime.h"

@@ -192,6 +192,9 @@ HWND PurgeWindow::create(HINSTANCE instance) {
       },
       reinterpret_cast<LPARAM>(font_));
 
+  // The icons on the window itself too, where the taskbar and Alt+Tab look.
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(wc.hIcon));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(wc.hIconSm));
   giveSpanishMenus(hwnd_, text1_);
   focus_ = command1_[0];
   return hwnd_;
