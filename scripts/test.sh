@@ -42,6 +42,27 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 echo "== tests under the sanitizers"
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -L sanitize
 
+# The Windows program, cross-built with MinGW-w64 into build-windows/, and
+# its installer, run under Wine (screenshots in build-windows/artefacts).
+echo "== the Windows program under Wine"
+if command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1; then
+  bash scripts/build-windows.sh -DBUILD_TESTING=OFF
+  wine_status=0
+  bash tests/win32/program_under_wine.sh build-windows build/src/window/borrar-inactivos \
+    build/tools/mkclientes build/tools/jetcheck build/tools/jetdump build-windows/artefacts ||
+    wine_status=$?
+  case "$wine_status" in
+    0) ;;
+    77) echo "the Windows program's test was skipped" ;;
+    *) exit 1 ;;
+  esac
+elif [ "${REQUIRE_SHARED:-}" = 1 ]; then
+  echo "x86_64-w64-mingw32-g++-posix not found (scripts/setup.sh installs it)"
+  exit 1
+else
+  echo "skipped: x86_64-w64-mingw32-g++-posix not found (scripts/setup.sh installs it)"
+fi
+
 # The fuzzer (tests/fuzz) for a minute, from the small fixtures of
 # tests/fuzz/seeds.txt: clang only, in a build folder of its own. An input
 # that crashes it is left in build-fuzz/crashes; keep it in
