@@ -19,28 +19,6 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"BorrarInactivosPorFechas";
 
-// The window as the purge run sees it.
-class WindowForm : public purge::PurgeForm {
- public:
-  explicit WindowForm(PurgeWindow& w) : w_(w) {}
-  std::string Text1() const override { return w_.text1(); }
-  void setText1(const std::string& t) override { w_.setText1(t); }
-  float Bar1Value() const override { return w_.bar1Value(); }
-  void setBar1Value(float v) override { w_.setBar1Value(v); }
-  void setBar1Max(float m) override { w_.setBar1Max(m); }
-  int Bar1DrawnLength() const override { return w_.bar1DrawnLength(); }
-  purge::FormChannels& channels() override { return w_; }
-
- private:
-  PurgeWindow& w_;
-};
-
-int rounded(float v) {
-  if (!(v > 0)) return 0;
-  if (v >= 2147483647.0f) return INT_MAX;
-  return static_cast<int>(v + 0.5f);
-}
-
 // The platform's message font at the largest size, 8 points or less, at
 // which the labels' captions fit their places (the layout was made for an
 // 8-point font).
@@ -244,8 +222,8 @@ void PurgeWindow::setBar1Value(float value) {
 }
 
 void PurgeWindow::showBar() {
-  const int max = rounded(bar1_max_);
-  const int pos = std::min(rounded(bar1_value_), max);
+  const int max = window::barUnits(bar1_max_);
+  const int pos = std::min(window::barUnits(bar1_value_), max);
   SendMessageW(bar1_, PBM_SETRANGE32, 0, max);
   // The themed bar slides up to a higher position with a timer, which never
   // ticks while the run holds the thread; a lower position it takes at once.
@@ -262,15 +240,13 @@ void PurgeWindow::showBar() {
 }
 
 int PurgeWindow::bar1DrawnLength() const {
-  if (!(bar1_max_ > 0)) return 0;
-  double share = std::clamp(static_cast<double>(bar1_value_) / bar1_max_, 0.0, 1.0);
-  return static_cast<int>(share * bar1_width_);
+  return window::barDrawnLength(bar1_value_, bar1_max_, bar1_width_);
 }
 
 void PurgeWindow::Command1_Click(int16_t Index) {
   switch (Index) {
     case 0: {
-      WindowForm form(*this);
+      window::FormOf<PurgeWindow> form(*this);
       purge::runPurge(rt_, form);
       break;
     }

@@ -3,7 +3,11 @@
 // window (src/win32) lay the same form out from this one table.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+
+#include "purge/purge_form.h"
 
 namespace window {
 
@@ -44,5 +48,39 @@ inline constexpr const char* kSalirCaption = "Salir";
 inline constexpr double kFontPointsMax = 8.0;
 inline constexpr double kFontPointsMin = 6.0;
 inline constexpr double kFontPointsStep = 0.5;
+
+// Bar1's single-precision maximum or position as the control's whole
+// number: rounded, 0 for none or less, at most the largest int.
+inline int barUnits(float v) {
+  if (!(v > 0)) return 0;
+  if (v >= 2147483647.0f) return 2147483647;
+  return static_cast<int>(v + 0.5f);
+}
+
+// The filled width of a bar `width` pixels long at `value` of `max`.
+inline int barDrawnLength(float value, float max, int width) {
+  if (!(max > 0)) return 0;
+  double share = std::clamp(static_cast<double>(value) / max, 0.0, 1.0);
+  return static_cast<int>(share * width);
+}
+
+// A host's window as the purge run sees it. The window brings text1() and
+// setText1(), bar1Value(), setBar1Value(), setBar1Max(), bar1DrawnLength(),
+// and is itself the form's channels.
+template <class Window>
+class FormOf : public purge::PurgeForm {
+ public:
+  explicit FormOf(Window& w) : w_(w) {}
+  std::string Text1() const override { return w_.text1(); }
+  void setText1(const std::string& t) override { w_.setText1(t); }
+  float Bar1Value() const override { return w_.bar1Value(); }
+  void setBar1Value(float v) override { w_.setBar1Value(v); }
+  void setBar1Max(float m) override { w_.setBar1Max(m); }
+  int Bar1DrawnLength() const override { return w_.bar1DrawnLength(); }
+  purge::FormChannels& channels() override { return w_; }
+
+ private:
+  Window& w_;
+};
 
 }  // namespace window

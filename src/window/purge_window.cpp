@@ -114,57 +114,35 @@ void PurgeWindow::Form_Load() {
   Data1.Refresh();
 }
 
-namespace {
-
-// The window as the purge run sees it.
-class WindowForm : public purge::PurgeForm {
- public:
-  explicit WindowForm(PurgeWindow& w) : w_(w) {}
-  std::string Text1() const override { return w_.Text1->text().toStdString(); }
-  // The box shows the start of the date, the day, even when the whole of
-  // it (a date with a time) is wider than the box.
-  void setText1(const std::string& t) override {
-    w_.Text1->setText(QString::fromStdString(t));
-    w_.Text1->setCursorPosition(0);
-  }
-  float Bar1Value() const override { return w_.bar1Value(); }
-  void setBar1Value(float v) override { w_.setBar1Value(v); }
-  void setBar1Max(float m) override { w_.setBar1Max(m); }
-  int Bar1DrawnLength() const override { return w_.bar1DrawnLength(); }
-  purge::FormChannels& channels() override { return w_; }
-
- private:
-  PurgeWindow& w_;
-};
-
-int rounded(float v) {
-  if (!(v > 0)) return 0;
-  if (v >= 2147483647.0f) return 2147483647;
-  return static_cast<int>(v + 0.5f);
+std::string PurgeWindow::text1() const {
+  return Text1->text().toStdString();
 }
 
-}  // namespace
+// The box shows the start of the date, the day, even when the whole of it
+// (a date with a time) is wider than the box.
+void PurgeWindow::setText1(const std::string& t) {
+  Text1->setText(QString::fromStdString(t));
+  Text1->setCursorPosition(0);
+}
 
 void PurgeWindow::setBar1Max(float max) {
   bar1_max_ = max;
-  Bar1->setMaximum(rounded(max));
+  Bar1->setMaximum(barUnits(max));
 }
 
 void PurgeWindow::setBar1Value(float value) {
   bar1_value_ = value;
-  Bar1->setValue(std::min(rounded(value), Bar1->maximum()));
+  Bar1->setValue(std::min(barUnits(value), Bar1->maximum()));
 }
 
 int PurgeWindow::bar1DrawnLength() const {
-  if (!(bar1_max_ > 0)) return 0;
-  double share = std::clamp(static_cast<double>(bar1_value_) / bar1_max_, 0.0, 1.0);
-  return static_cast<int>(share * Bar1->width());
+  return barDrawnLength(bar1_value_, bar1_max_, Bar1->width());
 }
 
 void PurgeWindow::Command1_Click(int16_t Index) {
   switch (Index) {
     case 0: {
-      WindowForm form(*this);
+      FormOf<PurgeWindow> form(*this);
       purge::runPurge(rt_, form);
       break;
     }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "purge/purge_form.h"
 #include "runtime/runtime.h"
@@ -43,6 +44,9 @@ class PurgeWindow : public QWidget, public purge::FormChannels {
   QProgressBar* Bar1;
   std::array<QPushButton*, 2> Command1;
 
+  // The date box's text.
+  std::string text1() const;
+  void setText1(const std::string& text);
   // Bar1's maximum and position as the run keeps them, single precision;
   // the widget shows them rounded.
   float bar1Max() const { return bar1_max_; }

@@ -148,7 +148,7 @@ void showBox(HWND box) {
           if (child == reinterpret_cast<HWND>(focus)) line += " focus";
           print(line);
         } else if (cls == "Static" && (s & SS_TYPEMASK) == SS_ICON) {
-          print("icon");
+          if (s & WS_VISIBLE) print("icon");  // a box without one hides its place
         } else if (cls == "Static") {
           const std::string text = textOf(child);
           if (!text.empty()) print("text \"" + text + "\"");
