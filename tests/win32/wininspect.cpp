@@ -148,7 +148,10 @@ void showBox(HWND box) {
           if (child == reinterpret_cast<HWND>(focus)) line += " focus";
           print(line);
         } else if (cls == "Static" && (s & SS_TYPEMASK) == SS_ICON) {
-          if (s & WS_VISIBLE) print("icon");  // a box without one hides its place
+          // A box without an icon may keep the place for one, empty.
+          DWORD_PTR icon = 0;
+          SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_BLOCK, 5000, &icon);
+          if ((s & WS_VISIBLE) && icon) print("icon");
         } else if (cls == "Static") {
           const std::string text = textOf(child);
           if (!text.empty()) print("text \"" + text + "\"");
