@@ -702,9 +702,9 @@ TEST(CheckerFindsDamage, ForeignKeyWithoutReferencedRow) {
 
 fs::path generated(const std::string& name, const std::string& options) {
   const fs::path file = testsupport::scratchDir() / name;
-  const std::string cmd =
-      std::string("'") + CHECKER_TEST_MKCLIENTES + "' '" + file.string() + "' --quiet " + options;
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  const std::string cmd = testsupport::shellQuoted(CHECKER_TEST_MKCLIENTES) + " " +
+                          testsupport::shellQuoted(file.string()) + " --quiet " + options;
+  EXPECT_EQ(testsupport::runCommand(cmd), 0) << cmd;
   return file;
 }
 

@@ -265,10 +265,18 @@ TEST_F(OsFaults, ALockFileTheFolderRefusesNamesTheFolder) {
   const std::string folder = "'" + dir_.string() + "'";
   const std::string lock = "'" + jet::lockFilePath(db_path) + "'";
   const std::vector<std::pair<jet::OsStatus, std::string>> cases = {
+#ifdef _WIN32
+      // ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT, ERROR_NOT_SUPPORTED, ERROR_CRC
+      {{jet::OsFailure::Other, 5}, "No se puede escribir en la carpeta " + folder},
+      {{jet::OsFailure::Other, 19}, "No se puede escribir en la carpeta " + folder},
+      {{jet::OsFailure::Other, 50}, "No se puede escribir en la carpeta " + folder},
+      {{jet::OsFailure::Other, 23}, "No se puede abrir el archivo " + lock},
+#else
       {{jet::OsFailure::Other, EACCES}, "No se puede escribir en la carpeta " + folder},
       {{jet::OsFailure::Other, EPERM}, "No se puede escribir en la carpeta " + folder},
       {{jet::OsFailure::Other, EROFS}, "No se puede escribir en la carpeta " + folder},
       {{jet::OsFailure::Other, EIO}, "No se puede abrir el archivo " + lock},
+#endif
   };
   for (const auto& [failure, says] : cases) {
     SCOPED_TRACE(failure.code);

@@ -51,9 +51,11 @@ const purge::BatchLimits kBatching{3, std::chrono::hours(1)};
 const std::vector<uint8_t>& original() {
   static const std::vector<uint8_t> bytes = [] {
     const fs::path file = testsupport::scratchDir() / "clientes.mdb";
-    const std::string cmd = std::string("'") + PURGE_TEST_MKCLIENTES + "' '" + file.string() +
-                            "' --clients 100 --max-deps 3 --seed 5 --relations --scatter --quiet";
-    if (std::system(cmd.c_str()) != 0) return std::vector<uint8_t>();
+    const std::string cmd =
+        testsupport::shellQuoted(PURGE_TEST_MKCLIENTES) + " " +
+        testsupport::shellQuoted(file.string()) +
+        " --clients 100 --max-deps 3 --seed 5 --relations --scatter --quiet";
+    if (testsupport::runCommand(cmd) != 0) return std::vector<uint8_t>();
     std::ifstream in(file, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
   }();

@@ -64,6 +64,11 @@ class FaultyOs : public jet::Os {
   bool exists(const std::string& path) override;
   jet::OsStatus syncFolderOf(const std::string& path) override;
   std::string computerName() override;
+  // Goes on unrecorded: not a call a fault is made of.
+  jet::OsStatus keepOthersFromWriting(const std::string& path,
+                                      std::unique_ptr<jet::OsWriteGuard>& out) override {
+    return real_->keepOthersFromWriting(path, out);
+  }
 
   // Records the call; true when it is to fail (then `failure` says how).
   bool enter(OsOp op, const std::string& path, jet::OsStatus& failure);

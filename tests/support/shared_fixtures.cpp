@@ -46,6 +46,23 @@ fs::path fixture(const std::string& relative) {
   return sharedDir() / "fixtures" / relative;
 }
 
+namespace {
+
+// Windows refuses to remove a read-only file, as the copies of the
+// read-only fixtures are: they are made writable first.
+void removeTree(const fs::path& dir) {
+  std::error_code ec;
+#ifdef _WIN32
+  for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code ignored;
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+#endif
+  fs::remove_all(dir, ec);
+}
+
+}  // namespace
+
 fs::path scratchDir() {
   // Every folder handed out goes when the test program ends, unless
   // JET_KEEP_SCRATCH is set to look at a failure's files.
@@ -53,18 +70,37 @@ fs::path scratchDir() {
     std::vector<fs::path> paths;
     ~Folders() {
       if (std::getenv("JET_KEEP_SCRATCH")) return;
-      std::error_code ec;
-      for (const fs::path& p : paths) fs::remove_all(p, ec);
+      for (const fs::path& p : paths) removeTree(p);
     }
   };
   static Folders folders;
   static int counter = 0;
   fs::path dir = fs::temp_directory_path() /
                  ("jet-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  fs::remove_all(dir);
+  // Process numbers come round again soon under Wine: a folder a finished
+  // program kept is cleared.
+  removeTree(dir);
   fs::create_directories(dir);
   folders.paths.push_back(dir);
   return dir;
+}
+
+std::string shellQuoted(const std::string& word) {
+#ifdef _WIN32
+  return "\"" + word + "\"";
+#else
+  return "'" + word + "'";
+#endif
+}
+
+// cmd.exe drops the first and the last quote of a line that holds more than
+// two: the whole line goes in one more pair.
+int runCommand(const std::string& command) {
+#ifdef _WIN32
+  return std::system(("\"" + command + "\"").c_str());
+#else
+  return std::system(command.c_str());
+#endif
 }
 
 fs::path scratchCopy(const std::string& relative, const std::string& name) {

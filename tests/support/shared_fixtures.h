@@ -27,6 +27,11 @@ std::filesystem::path scratchDir();
 // folder.
 std::filesystem::path scratchCopy(const std::string& relative, const std::string& name);
 
+// A word of a command line, quoted for the system's shell (sh, or cmd.exe
+// on Windows), and a command line run there: std::system's status.
+std::string shellQuoted(const std::string& word);
+int runCommand(const std::string& command);
+
 }  // namespace testsupport
 
 // Skips the test (or fails it under REQUIRE_SHARED=1) when the fixtures are absent.

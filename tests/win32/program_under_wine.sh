@@ -12,7 +12,8 @@
 # Screenshots and the inspections are kept in ARTEFACT_DIR.
 #   program_under_wine.sh WINDOWS_BUILD LINUX_PROGRAM MKCLIENTES JETCHECK JETDUMP ARTEFACT_DIR
 # WINDOWS_BUILD holds borrar-inactivos.exe, wininspect.exe and
-# borrar-inactivos-setup.exe; the Wine prefix is kept in it (wine-prefix).
+# borrar-inactivos-setup.exe; the Wine prefix is kept in it (wineprefix, the
+# Windows suites' own).
 # Without Wine, Xvfb or the Windows build the test is skipped (77), or
 # fails under REQUIRE_SHARED=1.
 set -euo pipefail
@@ -41,7 +42,7 @@ work=$(mktemp -d)
 pids=()
 # Text in and out of Wine as UTF-8 (the Año and Vacío folders, the titles).
 export LC_ALL=C.UTF-8
-export WINEPREFIX=$(cd "$windows" && pwd)/wine-prefix WINEDEBUG=-all
+export WINEPREFIX=$(cd "$windows" && pwd)/wineprefix WINEDEBUG=-all
 # No Mono or Gecko: nothing here needs them, and Wine would offer to fetch them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done

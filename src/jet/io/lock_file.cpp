@@ -77,6 +77,14 @@ bool LockFile::tryAcquire(const std::string& real_path) {
       continue;
     }
     by_name.reset();
+    std::unique_ptr<OsWriteGuard> guard;
+    const OsStatus kept = os_->keepOthersFromWriting(real_path, guard);
+    if (!kept) {
+      // Ours to remove, as release() would: the lock is held.
+      os_->remove(path);
+      if (kept.failure == OsFailure::Locked) return false;
+      throw JetError(Msg::kCannotOpen, real_path);
+    }
     // Record 0: the computer's name and the security name, each in 32
     // bytes, over whatever a stale holder left. The record is informative;
     // the held lock is what counts.
@@ -88,6 +96,7 @@ bool LockFile::tryAcquire(const std::string& real_path) {
     file->write(0, reinterpret_cast<const uint8_t*>(record), sizeof record);
     path_ = path;
     file_ = std::move(file);
+    guard_ = std::move(guard);
     return true;
   }
   throw JetError(Msg::kCannotOpen, path);
@@ -95,6 +104,7 @@ bool LockFile::tryAcquire(const std::string& real_path) {
 
 void LockFile::release() {
   if (!file_) return;
+  guard_.reset();
   os_->remove(path_);
   file_.reset();
 }

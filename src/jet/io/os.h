@@ -81,6 +81,13 @@ class OsFile {
   virtual OsStatus close() = 0;
 };
 
+// What Os::keepOthersFromWriting hands back: other programs are kept from
+// writing the file for as long as it lives.
+class OsWriteGuard {
+ public:
+  virtual ~OsWriteGuard() = default;
+};
+
 class Os {
  public:
   virtual ~Os() = default;
@@ -98,6 +105,18 @@ class Os {
   virtual OsStatus syncFolderOf(const std::string& path) = 0;
   // The computer's name; empty when the system does not give it.
   virtual std::string computerName() = 0;
+  // Keeps other programs from writing the file at `path`, though not from
+  // reading it, until `out` is destroyed; this program's own opens of the
+  // file go on writing. Locked when another program has the file open for
+  // writing now. Where the system cannot refuse writers (POSIX locks do not
+  // bind), there is nothing to take: the lock file is what keeps writers
+  // apart there, and `out` stays empty.
+  virtual OsStatus keepOthersFromWriting(const std::string& path,
+                                         std::unique_ptr<OsWriteGuard>& out) {
+    (void)path;
+    out.reset();
+    return {};
+  }
 };
 
 // The operating system the program runs on.

@@ -11,7 +11,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "io/os.h"
 
@@ -138,12 +142,49 @@ OVERLAPPED at(uint64_t offset) {
 // ReadFile and WriteFile take at most a DWORD of bytes at a time.
 constexpr size_t kMaxChunk = size_t{1} << 30;
 
+// Which file a handle reaches: the volume and the file's number on it.
+using FileKey = std::pair<uint64_t, uint64_t>;
+
+bool keyOf(HANDLE h, FileKey& key) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h, &info)) return false;
+  key = {info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  return true;
+}
+
+class Win32File;
+
+// Keeping other programs from writing a file while the engine writes it.
+//
+// Windows decides at each open whether it may share the file with the
+// handles already open: a handle opened without FILE_SHARE_WRITE refuses
+// every later writer, and cannot be opened while any handle, ours
+// included, may write. The operators' programs keep the database open for
+// reading and writing all day, so it cannot be held that way for the whole
+// of the engine's life: only while the engine holds the write lock (the
+// lock file, for a unit of work or a session of them). Then one handle
+// that shares reading only is opened, and every open of that file in this
+// program writes through it; at other times one that writes gets a writer
+// of its own that shares everything. Reads go through a read-only handle
+// that never stands in the way.
+struct Writers {
+  HANDLE exclusive = INVALID_HANDLE_VALUE;
+  std::vector<Win32File*> files;
+};
+
 class Win32File final : public OsFile {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
-  ~Win32File() override {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
+  // Without `writers`, `handle` does everything. With them (an existing
+  // file opened for writing), `handle` only reads, and the file is listed
+  // under `key` among the program's writers of that file.
+  Win32File(HANDLE handle, std::mutex* lock, std::map<FileKey, Writers>* writers, FileKey key)
+      : handle_(handle), lock_(lock), writers_(writers), key_(key) {
+    if (writers_) {
+      std::lock_guard<std::mutex> hold(*lock_);
+      (*writers_)[key_].files.push_back(this);
+    }
   }
+  ~Win32File() override { close(); }
   Win32File(const Win32File&) = delete;
   Win32File& operator=(const Win32File&) = delete;
 
@@ -166,11 +207,13 @@ class Win32File final : public OsFile {
   }
 
   OsStatus write(uint64_t offset, const uint8_t* data, size_t count) override {
+    HANDLE h;
+    if (OsStatus s = writeHandle(h); !s) return s;
     while (count > 0) {
       OVERLAPPED ov = at(offset);
       DWORD put = 0;
       const DWORD want = static_cast<DWORD>(std::min(count, kMaxChunk));
-      if (!::WriteFile(handle_, data, want, &put, &ov)) return lastFailure();
+      if (!::WriteFile(h, data, want, &put, &ov)) return lastFailure();
       if (put == 0) return {OsFailure::Other, 0};
       written_ = true;
       data += put;
@@ -186,20 +229,24 @@ class Win32File final : public OsFile {
   // data is down, makes the time the engine reads back now the one it keeps
   // (another program's change is told by that time moving).
   OsStatus sync() override {
-    if (!::FlushFileBuffers(handle_)) return lastFailure();
+    HANDLE h;
+    if (OsStatus s = writeHandle(h); !s) return s;
+    if (!::FlushFileBuffers(h)) return lastFailure();
     if (written_) {
       FILETIME now;
       ::GetSystemTimeAsFileTime(&now);
-      ::SetFileTime(handle_, nullptr, nullptr, &now);
+      ::SetFileTime(h, nullptr, nullptr, &now);
       written_ = false;
     }
     return {};
   }
 
   OsStatus truncate(uint64_t size) override {
+    HANDLE h;
+    if (OsStatus s = writeHandle(h); !s) return s;
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(size);
-    if (!::SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN) || !::SetEndOfFile(handle_)) {
+    if (!::SetFilePointerEx(h, to, nullptr, FILE_BEGIN) || !::SetEndOfFile(h)) {
       return lastFailure();
     }
     written_ = true;
@@ -226,7 +273,8 @@ class Win32File final : public OsFile {
   // LockFileEx locks belong to the handle, as the engine wants: another
   // handle of the same file, in this program or another, is refused, and
   // the lock goes when this handle is closed. Unlike POSIX locks they bind:
-  // other handles cannot read or write the locked bytes either.
+  // other handles can neither read nor write the locked bytes (the engine
+  // locks only its lock file, which has one handle).
   OsStatus tryLock(uint64_t offset, uint64_t length) override {
     if (length == 0) length = ~uint64_t{0} - offset;  // up to the end and beyond
     OVERLAPPED ov = at(offset);
@@ -243,15 +291,77 @@ class Win32File final : public OsFile {
   }
 
   OsStatus close() override {
+    if (writers_) {
+      std::lock_guard<std::mutex> hold(*lock_);
+      auto& files = (*writers_)[key_].files;
+      files.erase(std::remove(files.begin(), files.end(), this), files.end());
+      if (files.empty() && (*writers_)[key_].exclusive == INVALID_HANDLE_VALUE) {
+        writers_->erase(key_);
+      }
+      writers_ = nullptr;
+    }
+    if (writer_ != INVALID_HANDLE_VALUE) ::CloseHandle(writer_);
+    writer_ = INVALID_HANDLE_VALUE;
     const HANDLE h = handle_;
     handle_ = INVALID_HANDLE_VALUE;
     if (h != INVALID_HANDLE_VALUE && !::CloseHandle(h)) return lastFailure();
     return {};
   }
 
+  // While other programs are kept from writing, the file's own writer goes
+  // (it would share writing) and writes go through the one that does not.
+  void dropWriter() {
+    if (writer_ != INVALID_HANDLE_VALUE) ::CloseHandle(writer_);
+    writer_ = INVALID_HANDLE_VALUE;
+  }
+
  private:
+  OsStatus writeHandle(HANDLE& out) {
+    if (!writers_) {
+      out = handle_;
+      return {};
+    }
+    std::lock_guard<std::mutex> hold(*lock_);
+    const HANDLE exclusive = (*writers_)[key_].exclusive;
+    if (exclusive != INVALID_HANDLE_VALUE) {
+      out = exclusive;
+      return {};
+    }
+    if (writer_ == INVALID_HANDLE_VALUE) {
+      // The file itself, whatever its name leads to now.
+      writer_ = ::ReOpenFile(handle_, GENERIC_READ | GENERIC_WRITE, kShareAll, 0);
+      if (writer_ == INVALID_HANDLE_VALUE) return lastFailure();
+    }
+    out = writer_;
+    return {};
+  }
+
   HANDLE handle_;
+  HANDLE writer_ = INVALID_HANDLE_VALUE;
+  std::mutex* lock_;
+  std::map<FileKey, Writers>* writers_;
+  FileKey key_;
   bool written_ = false;  // since the last sync
+};
+
+class WriteGuard final : public OsWriteGuard {
+ public:
+  WriteGuard(std::mutex& lock, std::map<FileKey, Writers>& writers, FileKey key)
+      : lock_(lock), writers_(writers), key_(key) {}
+  ~WriteGuard() override {
+    std::lock_guard<std::mutex> hold(lock_);
+    Writers& w = writers_[key_];
+    ::CloseHandle(w.exclusive);
+    w.exclusive = INVALID_HANDLE_VALUE;
+    if (w.files.empty()) writers_.erase(key_);
+  }
+  WriteGuard(const WriteGuard&) = delete;
+  WriteGuard& operator=(const WriteGuard&) = delete;
+
+ private:
+  std::mutex& lock_;
+  std::map<FileKey, Writers>& writers_;
+  FileKey key_;
 };
 
 class Win32Os final : public Os {
@@ -287,6 +397,9 @@ class Win32Os final : public Os {
                         FILE_ATTRIBUTE_NORMAL, nullptr);
       if (h != INVALID_HANDLE_VALUE) break;
       const DWORD error = ::GetLastError();
+      if (error == ERROR_SHARING_VIOLATION && how == OpenFor::ReadWrite) {
+        return openWhileKept(name, out, error);
+      }
       // A file removed while another handle still has it open keeps its
       // name until that handle closes, and refuses to be opened meanwhile
       // as if for want of permission: a lock file let go by another
@@ -297,10 +410,89 @@ class Win32Os final : public Os {
       }
       ::Sleep(5);
     }
-    auto file = std::make_unique<Win32File>(h);
     // "NUL", "CON" or a pipe open too, but are no files to read pages from.
-    if (::GetFileType(h) != FILE_TYPE_DISK) return {OsFailure::Other, 0};
-    out = std::move(file);
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+      ::CloseHandle(h);
+      return {OsFailure::Other, 0};
+    }
+    if (how != OpenFor::ReadWrite) {
+      out = std::make_unique<Win32File>(h, nullptr, nullptr, FileKey{});
+      return {};
+    }
+    // An existing file opened for writing, as the database is: once the
+    // open has shown that it may be written, it keeps only a handle that
+    // reads, and gets a writer when it first writes (see Writers). Between
+    // units of work the database is then only read, and stands in the way
+    // of no other program, not even one that reads it and lets nobody write.
+    FileKey key;
+    const HANDLE reader = ::ReOpenFile(h, GENERIC_READ, kShareAll, 0);
+    const OsStatus s =
+        reader == INVALID_HANDLE_VALUE || !keyOf(h, key) ? lastFailure() : OsStatus{};
+    ::CloseHandle(h);
+    if (!s) {
+      if (reader != INVALID_HANDLE_VALUE) ::CloseHandle(reader);
+      return s;
+    }
+    out = std::make_unique<Win32File>(reader, &lock_, &writers_, key);
+    return {};
+  }
+
+  // A file this program keeps other writers from refuses a new writer of
+  // this program's too: the new open writes through the one that may.
+  OsStatus openWhileKept(const std::wstring& name, std::unique_ptr<OsFile>& out, DWORD error) {
+    const HANDLE reader = ::CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (reader == INVALID_HANDLE_VALUE) return failed(error);
+    FileKey key;
+    bool kept = false;
+    if (keyOf(reader, key)) {
+      std::lock_guard<std::mutex> hold(lock_);
+      auto it = writers_.find(key);
+      kept = it != writers_.end() && it->second.exclusive != INVALID_HANDLE_VALUE;
+    }
+    if (!kept) {
+      ::CloseHandle(reader);
+      return failed(error);
+    }
+    out = std::make_unique<Win32File>(reader, &lock_, &writers_, key);
+    return {};
+  }
+
+  // The one handle that writes the file while it lives refuses every other
+  // writer; this program's own opens of the file give up theirs first, or
+  // it could not be opened. Read-only handles are no obstacle either way.
+  OsStatus keepOthersFromWriting(const std::string& path,
+                                 std::unique_ptr<OsWriteGuard>& out) override {
+    std::wstring name;
+    if (!systemPath(path, name)) return kNotUtf8;
+    // No access asked: this handle stands in nobody's way.
+    const HANDLE probe =
+        ::CreateFileW(name.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return lastFailure();
+    FileKey key;
+    if (!keyOf(probe, key)) {
+      const OsStatus s = lastFailure();
+      ::CloseHandle(probe);
+      return s;
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    Writers& w = writers_[key];
+    if (w.exclusive != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(probe);
+      return {OsFailure::Locked, ERROR_SHARING_VIOLATION};  // already kept, by another holder here
+    }
+    for (Win32File* file : w.files) file->dropWriter();
+    // Writing shared with no one; reading and renaming shared as always.
+    w.exclusive =
+        ::ReOpenFile(probe, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, 0);
+    const OsStatus s = w.exclusive == INVALID_HANDLE_VALUE ? lastFailure() : OsStatus{};
+    ::CloseHandle(probe);
+    if (!s) {
+      // The files' own writers come back when they next write.
+      if (w.files.empty()) writers_.erase(key);
+      return s;
+    }
+    out = std::make_unique<WriteGuard>(lock_, writers_, key);
     return {};
   }
 
@@ -378,6 +570,9 @@ class Win32Os final : public Os {
   }
 
  private:
+  std::mutex lock_;
+  std::map<FileKey, Writers> writers_;
+
   static bool isFolder(const std::wstring& name) {
     const DWORD attributes = ::GetFileAttributesW(name.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
