@@ -56,6 +56,8 @@ rm -f "$artefacts"/*.png "$artefacts"/*.txt
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "== a new Wine prefix"
   timeout 300 "$wine" wineboot --init >/dev/null 2>&1 || true
+  # The configuration is written once the Wine server has ended.
+  timeout 120 "${wine%/*}/wineserver" -w 2>/dev/null || true
 fi
 [ -f "$WINEPREFIX/system.reg" ] || { echo "FAIL: no Wine prefix"; exit 1; }
 drive_c=$WINEPREFIX/drive_c
