@@ -68,6 +68,14 @@ else
   BUILD_DIR=build-windows bash scripts/build-windows.sh
   windows_start=$(date +%s)
   ctest --test-dir build-windows --output-on-failure -j"$jobs" -L windows
+  # The program's window and its installer, driven as an operator would on
+  # a display of its own (screenshots in build-windows/artefacts).
+  window_status=0
+  bash tests/win32/program_under_wine.sh build-windows build/src/window/borrar-inactivos \
+    build/tools/mkclientes build/tools/jetcheck build/tools/jetdump build-windows/artefacts ||
+    window_status=$?
+  [ "$window_status" = 77 ] && echo "the Windows program's test was skipped"
+  [ "$window_status" = 0 ] || [ "$window_status" = 77 ] || exit 1
   echo "Windows tests under Wine: $(($(date +%s) - windows_start)) s"
 fi
 

@@ -123,6 +123,19 @@ MessageBoxLayout messageBoxLayout(int style, const std::optional<std::string>& t
   return out;
 }
 
+bool marksAccessKey(int result) {
+  switch (result) {
+    case kResultYes:
+    case kResultNo:
+    case kResultAbort:
+    case kResultRetry:
+    case kResultIgnore:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string unhandledErrorText(int number, const std::string& description) {
   return "Error " + std::to_string(number) + " en tiempo de ejecución: " + description;
 }

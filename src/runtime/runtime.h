@@ -79,6 +79,12 @@ struct MessageBoxLayout {
 // Throws error 5 for a style with no button set.
 MessageBoxLayout messageBoxLayout(int style, const std::optional<std::string>& title);
 
+// Whether the button answering `result` takes the first letter of its
+// caption as its access key, as Windows marks those of its boxes: "Sí" and
+// "No" (S and N answer the backup reminder), "Anular", "Reintentar" and
+// "Omitir"; "Aceptar" and "Cancelar" have Enter and Escape instead.
+bool marksAccessKey(int result);
+
 // "Error <number> en tiempo de ejecución: <description>".
 std::string unhandledErrorText(int number, const std::string& description);
 

@@ -14,33 +14,6 @@
 
 namespace window {
 
-namespace {
-
-// The client area and the controls' places, in twips (left, top, width,
-// height); Bar1 within Frame1. Text2 and the channels lie below the client
-// area, out of sight.
-struct Twips {
-  int left, top, width, height;
-};
-constexpr int kClientWidth = 3345;
-constexpr int kClientHeight = 1140;
-constexpr Twips kLabel1{75, 120, 495, 195};
-constexpr Twips kText1{675, 75, 990, 285};
-constexpr Twips kLabel2{75, 450, 540, 195};
-constexpr Twips kFrame1{675, 390, 2565, 300};
-constexpr Twips kBar1{0, 0, 2550, 285};
-constexpr Twips kBorrar{240, 795, 1005, 300};
-constexpr Twips kSalir{2100, 795, 1005, 300};
-constexpr Twips kText2{1380, 1350, 540, 285};
-constexpr Twips kData[4] = {
-    {180, 1365, 1140, 300}, {195, 1650, 1140, 345}, {195, 1995, 1140, 345}, {210, 2235, 1140, 345}};
-
-}  // namespace
-
-int twipsToPixels(int twips, double dpi) {
-  return static_cast<int>(std::lround(twips * dpi / 1440.0));
-}
-
 PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
@@ -51,14 +24,13 @@ PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
                    twipsToPixels(t.width, dpi), twipsToPixels(t.height, dpi));
   };
 
-  setWindowTitle(QStringLiteral("Borrar Inactivos por Fechas"));
+  setWindowTitle(QString::fromUtf8(kWindowTitle));
   setWindowIcon(spannerIcon());
   setFixedSize(twipsToPixels(kClientWidth, dpi), twipsToPixels(kClientHeight, dpi));
 
   // Created in tab order: the buttons, then the date box; the rest takes no focus.
   for (int i = 0; i < 2; ++i) {
-    Command1[i] =
-        new QPushButton(i == 0 ? QStringLiteral("Borrar") : QStringLiteral("Salir"), this);
+    Command1[i] = new QPushButton(QString::fromUtf8(i == 0 ? kBorrarCaption : kSalirCaption), this);
     Command1[i]->setObjectName(QStringLiteral("Command1_%1").arg(i));
     // Enter presses the button that has the focus, as it does on Windows.
     Command1[i]->setAutoDefault(true);
@@ -73,11 +45,11 @@ PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
   Text1->setObjectName(QStringLiteral("Text1"));
   place(Text1, kText1);
 
-  Label1 = new QLabel(QStringLiteral("Fecha:"), this);
+  Label1 = new QLabel(QString::fromUtf8(kLabel1Caption), this);
   Label1->setObjectName(QStringLiteral("Label1"));
   place(Label1, kLabel1);
 
-  Label2 = new QLabel(QStringLiteral("Estado:"), this);
+  Label2 = new QLabel(QString::fromUtf8(kLabel2Caption), this);
   Label2->setObjectName(QStringLiteral("Label2"));
   place(Label2, kLabel2);
 
@@ -93,11 +65,10 @@ PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
   Bar1->setTextVisible(false);
   place(Bar1, kBar1);
 
-  // The layout was made for an 8-point font, the labels sized to their text
-  // in it. They keep that place and size here, so the platform's font is
-  // taken at the largest size, 8 points or less, at which their captions fit.
+  // The labels keep their place and size, so the platform's font is taken
+  // at the largest size, 8 points or less, at which their captions fit.
   QFont f = font();
-  for (double points = 8.0; points > 6.0; points -= 0.5) {
+  for (double points = kFontPointsMax; points > kFontPointsMin; points -= kFontPointsStep) {
     f.setPointSizeF(points);
     QFontMetrics m(f);
     if (m.horizontalAdvance(Label1->text()) <= Label1->width() &&
@@ -143,57 +114,35 @@ void PurgeWindow::Form_Load() {
   Data1.Refresh();
 }
 
-namespace {
-
-// The window as the purge run sees it.
-class WindowForm : public purge::PurgeForm {
- public:
-  explicit WindowForm(PurgeWindow& w) : w_(w) {}
-  std::string Text1() const override { return w_.Text1->text().toStdString(); }
-  // The box shows the start of the date, the day, even when the whole of
-  // it (a date with a time) is wider than the box.
-  void setText1(const std::string& t) override {
-    w_.Text1->setText(QString::fromStdString(t));
-    w_.Text1->setCursorPosition(0);
-  }
-  float Bar1Value() const override { return w_.bar1Value(); }
-  void setBar1Value(float v) override { w_.setBar1Value(v); }
-  void setBar1Max(float m) override { w_.setBar1Max(m); }
-  int Bar1DrawnLength() const override { return w_.bar1DrawnLength(); }
-  purge::FormChannels& channels() override { return w_; }
-
- private:
-  PurgeWindow& w_;
-};
-
-int rounded(float v) {
-  if (!(v > 0)) return 0;
-  if (v >= 2147483647.0f) return 2147483647;
-  return static_cast<int>(v + 0.5f);
+std::string PurgeWindow::text1() const {
+  return Text1->text().toStdString();
 }
 
-}  // namespace
+// The box shows the start of the date, the day, even when the whole of it
+// (a date with a time) is wider than the box.
+void PurgeWindow::setText1(const std::string& t) {
+  Text1->setText(QString::fromStdString(t));
+  Text1->setCursorPosition(0);
+}
 
 void PurgeWindow::setBar1Max(float max) {
   bar1_max_ = max;
-  Bar1->setMaximum(rounded(max));
+  Bar1->setMaximum(barUnits(max));
 }
 
 void PurgeWindow::setBar1Value(float value) {
   bar1_value_ = value;
-  Bar1->setValue(std::min(rounded(value), Bar1->maximum()));
+  Bar1->setValue(std::min(barUnits(value), Bar1->maximum()));
 }
 
 int PurgeWindow::bar1DrawnLength() const {
-  if (!(bar1_max_ > 0)) return 0;
-  double share = std::clamp(static_cast<double>(bar1_value_) / bar1_max_, 0.0, 1.0);
-  return static_cast<int>(share * Bar1->width());
+  return barDrawnLength(bar1_value_, bar1_max_, Bar1->width());
 }
 
 void PurgeWindow::Command1_Click(int16_t Index) {
   switch (Index) {
     case 0: {
-      WindowForm form(*this);
+      FormOf<PurgeWindow> form(*this);
       purge::runPurge(rt_, form);
       break;
     }

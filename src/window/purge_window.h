@@ -13,15 +13,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "purge/purge_form.h"
 #include "runtime/runtime.h"
+#include "window/form_layout.h"
 
 namespace window {
-
-// Twips (a twentieth of a point) to pixels at `dpi` dots per inch: 15 twips
-// a pixel at 96.
-int twipsToPixels(int twips, double dpi);
 
 // The record channels Data1 to Data4 and the field view Text2 are the form's
 // own, wired as every host wires them (purge::FormChannels).
@@ -46,6 +44,9 @@ class PurgeWindow : public QWidget, public purge::FormChannels {
   QProgressBar* Bar1;
   std::array<QPushButton*, 2> Command1;
 
+  // The date box's text.
+  std::string text1() const;
+  void setText1(const std::string& text);
   // Bar1's maximum and position as the run keeps them, single precision;
   // the widget shows them rounded.
   float bar1Max() const { return bar1_max_; }

@@ -10,6 +10,8 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "runtime/box_place.h"
+
 namespace window {
 
 namespace {
@@ -49,20 +51,10 @@ QMessageBox::ButtonRole role(int result) {
   }
 }
 
-// The caption of a button; Windows marks a letter of these, which then
-// answers the box from the keyboard ("&Sí": S).
+// The caption of a button, its access key marked ("&Sí": S).
 QString caption(const runtime::MessageBoxLayout::Button& b) {
   QString c = QString::fromStdString(b.caption);
-  switch (b.result) {
-    case runtime::kResultYes:
-    case runtime::kResultNo:
-    case runtime::kResultAbort:
-    case runtime::kResultRetry:
-    case runtime::kResultIgnore:
-      return QLatin1Char('&') + c;
-    default:
-      return c;
-  }
+  return runtime::marksAccessKey(b.result) ? QLatin1Char('&') + c : c;
 }
 
 // Sees whether the window system asked a window to paint itself again.
@@ -144,28 +136,12 @@ class WindowBox : public QMessageBox {
 
 QPoint messageBoxPlace(const QRect& window, const QRect& keep, const QSize& box,
                        const QRect& screen) {
-  constexpr int kGap = 8;
-  auto clampX = [&](int x) {
-    return std::max(screen.left(), std::min(x, screen.right() + 1 - box.width()));
+  auto plain = [](const QRect& r) {
+    return runtime::ScreenRect{r.x(), r.y(), r.width(), r.height()};
   };
-  auto clampY = [&](int y) {
-    return std::max(screen.top(), std::min(y, screen.bottom() + 1 - box.height()));
-  };
-  auto fits = [&](QPoint p) { return screen.contains(QRect(p, box)); };
-  const int centred = clampX(window.center().x() - box.width() / 2);
-  const int level = clampY(window.top());
-  const QPoint tries[] = {
-      {centred, window.bottom() + 1 + kGap},          // below
-      {centred, window.top() - kGap - box.height()},  // above
-      {window.right() + 1 + kGap, level},             // right
-      {window.left() - kGap - box.width(), level},    // left
-      {centred, keep.bottom() + 1 + kGap},            // below the date
-      {centred, keep.top() - kGap - box.height()},    // above the date
-  };
-  for (QPoint p : tries) {
-    if (fits(p)) return p;
-  }
-  return {centred, clampY(keep.bottom() + 1 + kGap)};
+  const runtime::ScreenPoint p = runtime::messageBoxPlace(plain(window), plain(keep), box.width(),
+                                                          box.height(), plain(screen));
+  return {p.x, p.y};
 }
 
 QString pathsBreakingAtSeparators(const QString& text) {

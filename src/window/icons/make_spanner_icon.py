@@ -1,14 +1,18 @@
 #!/usr/bin/env python3
-"""Draws the program's icon, a grey spanner, as 32x32 and 16x16 XPM images.
+"""Draws the program's icon, a grey spanner, as 32x32 and 16x16 XPM images
+and as a Windows icon file holding both.
 
 The images use four colours of the standard sixteen-colour palette (black,
 dark grey, light grey, white) on a transparent ground. The XPM files are also
-C source, so the program includes them directly. Run from this folder:
+C source, so the Qt program includes them directly; the Windows program takes
+spanner.ico, sixteen-colour images with their transparency masks, as its
+resource. Run from this folder:
 
     python3 make_spanner_icon.py
 """
 
 import math
+import struct
 
 PALETTE = {
     " ": "None",
@@ -104,6 +108,51 @@ def write_xpm(name, rows):
         f.write("\n".join(lines) + "\n")
 
 
+# The standard sixteen colours in their usual order (blue, green, red for
+# the file); the image's colours by their index in it.
+VGA = [
+    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
+    (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
+    (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
+]
+INDEX = {" ": 0, "k": 0, "d": 8, "g": 7, "w": 15}
+
+
+def ico_image(rows):
+    """One icon image: a 4-bit bitmap header, palette, pixels and AND mask, bottom row first."""
+    size = len(rows)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 4, 0, 0, 0, 0, 16, 0)
+    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in VGA)
+    pixels = b""
+    mask = b""
+    mask_stride = ((size + 31) // 32) * 4
+    for row in reversed(rows):
+        line = bytearray()
+        for x in range(0, size, 2):
+            line.append(INDEX[row[x]] << 4 | INDEX[row[x + 1]])
+        pixels += bytes(line).ljust(((size * 4 + 31) // 32) * 4, b"\0")
+        bits = bytearray(mask_stride)
+        for x, c in enumerate(row):
+            if c == " ":
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bytes(bits)
+    return header + palette + pixels + mask
+
+
+def write_ico(name, images):
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    data = b""
+    for rows in images:
+        image = ico_image(rows)
+        size = len(rows)
+        out += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(image), offset + len(data))
+        data += image
+    with open(name + ".ico", "wb") as f:
+        f.write(out + data)
+
+
 if __name__ == "__main__":
     write_xpm("spanner-32", render(32))
     write_xpm("spanner-16", render(16))
+    write_ico("spanner", [render(32), render(16)])
