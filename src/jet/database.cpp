@@ -160,6 +160,7 @@ void Database::begin() {
 
 void Database::commit() {
   try {
+    state_->pages->releaseSavepoint();
     state_->deleter->applyPending();
     state_->pages->commitUnit();
   } catch (...) {

@@ -149,6 +149,11 @@ class PageSource {
   // the savepoint, and leaves the unit open.
   void savepoint();
   void rollbackToSavepoint();
+  // Forgets the savepoint and the pages kept as they were at it. The commit
+  // does so before its own changes: they are the unit's last, never taken
+  // back to a savepoint, and a commit that changes most of a large file
+  // would otherwise keep a copy of every page it changes.
+  void releaseSavepoint() { clearSavepoint(); }
 
  private:
   // What is known about each page of the file.
