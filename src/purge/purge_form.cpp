@@ -16,4 +16,15 @@ FormChannels::FormChannels(jet::Os& os)
   Data1.addFollower(&Data4);
 }
 
+void FormChannels::Form_Load(runtime::Runtime& rt, const char* separator) {
+  Data1.setDatabaseName(rt.programDir() + separator + db::schema::kDatabaseFile);
+  Data1.Refresh();
+}
+
+std::optional<int> FormChannels::load(runtime::Runtime& rt, const char* separator) {
+  std::optional<int> status = runtime::runEvent(rt, [&] { Form_Load(rt, separator); });
+  if (status) rt.endProgram(*status);
+  return status;
+}
+
 }  // namespace purge

@@ -4,10 +4,12 @@
 // benchmark) brings the date box and the progress bar.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "db/field_view.h"
 #include "db/record_channel.h"
+#include "runtime/runtime.h"
 
 namespace purge {
 
@@ -20,6 +22,14 @@ class FormChannels {
   // The field view and the followers hold on to these very channels.
   FormChannels(const FormChannels&) = delete;
   FormChannels& operator=(const FormChannels&) = delete;
+
+  // Form_Load: Data1 on the database in the program's folder, folder and
+  // file name joined by `separator`, as the host's system writes paths.
+  void Form_Load(runtime::Runtime& rt, const char* separator);
+  // Start-up as every host runs it, before its window is shown: Form_Load
+  // under the event dispatch. Returns the exit status when the program has
+  // ended instead (an error was reported).
+  std::optional<int> load(runtime::Runtime& rt, const char* separator);
 
   db::RecordChannel Data1;
   db::RecordChannel Data2;

@@ -24,9 +24,8 @@ class PurgeWindow : public purge::FormChannels {
   PurgeWindow(const PurgeWindow&) = delete;
   PurgeWindow& operator=(const PurgeWindow&) = delete;
 
-  // Start-up as the program runs it, before the window exists: Form_Load
-  // under the event dispatch. Returns the exit status when the program has
-  // ended instead (an error was reported).
+  // Start-up as the program runs it, before the window exists
+  // (FormChannels::load).
   std::optional<int> load();
 
   // Makes the window and its controls, hidden, centred on the screen's work
@@ -38,8 +37,7 @@ class PurgeWindow : public purge::FormChannels {
   // the message was taken (Tab between the controls, Enter on a button).
   bool takeKey(MSG& msg);
 
-  // The event handlers.
-  void Form_Load();
+  // The event handlers (Form_Load is the form wiring's).
   void Command1_Click(int16_t Index);
 
   // The date box's text.

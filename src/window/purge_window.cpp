@@ -104,14 +104,7 @@ PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
 }
 
 std::optional<int> PurgeWindow::load() {
-  std::optional<int> status = runtime::runEvent(rt_, [this] { Form_Load(); });
-  if (status) rt_.endProgram(*status);
-  return status;
-}
-
-void PurgeWindow::Form_Load() {
-  Data1.setDatabaseName(rt_.programDir() + "/" + db::schema::kDatabaseFile);
-  Data1.Refresh();
+  return FormChannels::load(rt_, "/");
 }
 
 std::string PurgeWindow::text1() const {

@@ -27,13 +27,11 @@ class PurgeWindow : public QWidget, public purge::FormChannels {
  public:
   explicit PurgeWindow(runtime::Runtime& rt, QWidget* parent = nullptr);
 
-  // Start-up as the program runs it, before the window is shown: Form_Load
-  // under the event dispatch. Returns the exit status when the program has
-  // ended instead (an error was reported).
+  // Start-up as the program runs it, before the window is shown
+  // (FormChannels::load).
   std::optional<int> load();
 
-  // The event handlers.
-  void Form_Load();
+  // The event handlers (Form_Load is the form wiring's).
   void Command1_Click(int16_t Index);
 
   // The controls, by their names.
