@@ -50,18 +50,34 @@ target_link_libraries(fakeruntime PUBLIC runtime)
 target_include_directories(fakeruntime PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 
 # The Wine configuration is made once, before any test: tests started
-# together would otherwise each try to make it.
+# together would otherwise each try to make it. Its Wine server is started first and kept up for the whole run (until
+# 60 s after its last program ends), so that no test starts while a server
+# is stopping; windows.wineserver stops it at the end.
 if(WINE_LOADER)
-  add_test(NAME windows.wineprefix COMMAND "${WINE_LOADER}" wineboot --init)
+  get_filename_component(wine_dir "${WINE_LOADER}" DIRECTORY)
+  find_program(WINE_SERVER NAMES wineserver HINTS "${wine_dir}"
+    PATHS /usr/lib/wine /usr/lib/x86_64-linux-gnu/wine NO_CMAKE_FIND_ROOT_PATH)
+  if(WINE_SERVER)
+    set(wine_server_start
+      "mkdir -p \"$WINEPREFIX\"; \"${WINE_SERVER}\" -p60 </dev/null >/dev/null 2>&1 || true; ")
+  endif()
+  add_test(NAME windows.wineprefix COMMAND sh -c
+    "${wine_server_start}\"${WINE_LOADER}\" wineboot --init")
   set_tests_properties(windows.wineprefix PROPERTIES
     ENVIRONMENT "${WINE_TEST_ENV}" FIXTURES_SETUP wineprefix LABELS "windows" TIMEOUT 300)
+  if(WINE_SERVER)
+    add_test(NAME windows.wineserver COMMAND sh -c "\"${WINE_SERVER}\" -k || true")
+    set_tests_properties(windows.wineserver PROPERTIES
+      ENVIRONMENT "${WINE_TEST_ENV}" FIXTURES_CLEANUP wineprefix LABELS "windows")
+  endif()
 endif()
 
 function(windows_test name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE testsupport GTest::gtest_main)
   if(WINE_LOADER)
-    add_test(NAME windows.${name} COMMAND ${name})
+    add_test(NAME windows.${name}
+      COMMAND sh "${PROJECT_SOURCE_DIR}/tests/win32/wine_test.sh" "${WINE_LOADER}" $<TARGET_FILE:${name}>)
     set_tests_properties(windows.${name} PROPERTIES
       ENVIRONMENT "${WINE_TEST_ENV}" FIXTURES_REQUIRED wineprefix LABELS "windows" TIMEOUT 900)
   endif()
