@@ -1,5 +1,6 @@
 #include "jet/database.h"
 
+#include <exception>
 #include <map>
 #include <optional>
 
@@ -159,10 +160,41 @@ void Database::begin() {
 }
 
 void Database::commit() {
+  PageSource& pages = *state_->pages;
+  RowDeleter& deleter = *state_->deleter;
+  // The lock stays through a second try, so that nobody writes in between.
+  const bool held = pages.inUnit();
+  if (held) pages.holdWriteLock();  // held already by the unit: no call to the system
+  struct Release {
+    PageSource& pages;
+    bool held;
+    ~Release() {
+      if (held) pages.releaseWriteLock();
+    }
+  } release{pages, held};
+  std::exception_ptr refused;  // a row the deferred deletes could not delete
   try {
-    state_->pages->releaseSavepoint();
-    state_->deleter->applyPending();
-    state_->pages->commitUnit();
+    pages.releaseSavepoint();
+    // Deferred deletes are the unit's only changes when nothing is changed yet.
+    const bool only_deferred = !pages.hasChanges();
+    for (;;) {
+      try {
+        deleter.applyPending();
+        break;
+      } catch (const JetError&) {
+        // A recorded row that cannot be deleted takes back its savepoint and
+        // those after it, as if the unit had stopped there; what was recorded
+        // before is committed, and then the row's error goes on.
+        const size_t keep = deleter.retryPoint();
+        if (!only_deferred || keep == 0 || !pages.inUnit()) throw;
+        refused = std::current_exception();
+        pages.rollbackUnit();
+        forgetRowCaches();
+        pages.beginUnit();
+        deleter.keepBefore(keep);
+      }
+    }
+    pages.commitUnit();
   } catch (...) {
     // A commit that fails puts every page back as it was before the unit:
     // the rows the unit deleted are live again, so what was kept about
@@ -180,6 +212,7 @@ void Database::commit() {
     throw;
   }
   state_->deleter->endUnit();
+  if (refused) std::rethrow_exception(refused);
 }
 
 void Database::rollback() {

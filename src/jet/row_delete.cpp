@@ -25,32 +25,82 @@ namespace {
 
 }  // namespace
 
-void PendingRows::add(RowId id) {
-  const uint32_t p = id.toPointer();
+void PendingRows::set(uint32_t p) {
   if ((p >> 6) >= bits_.size()) {
     // Grown by half again, so that rows recorded up a large file cost few copies.
     bits_.resize(std::max<size_t>((p >> 6) + 1, bits_.size() + bits_.size() / 2), 0);
   }
   bits_[p >> 6] |= uint64_t{1} << (p & 63);
+}
+
+void PendingRows::add(RowId id, uint16_t table) {
+  const uint32_t p = id.toPointer();
+  set(p);
   log_.push_back(p);
+  tables_.push_back(table);
+}
+
+void PendingRows::mark() {
+  if (marks_.empty() || marks_.back() != log_.size()) marks_.push_back(log_.size());
 }
 
 void PendingRows::rollbackToMark() {
-  for (size_t i = mark_; i < log_.size(); ++i) unset(log_[i]);
-  log_.resize(mark_);
+  const size_t mark = marks_.empty() ? 0 : marks_.back();
+  for (size_t i = mark; i < log_.size(); ++i) unset(log_[i]);
+  log_.resize(mark);
+  tables_.resize(mark);
 }
 
 void PendingRows::clear() {
   std::vector<uint32_t>().swap(log_);
+  std::vector<uint16_t>().swap(tables_);
   std::vector<uint64_t>().swap(bits_);
-  mark_ = 0;
+  std::vector<size_t>().swap(marks_);
 }
 
-std::vector<uint32_t> PendingRows::takeSorted() {
-  std::vector<uint32_t> rows = std::move(log_);
-  clear();
+std::vector<uint16_t> PendingRows::tables() const {
+  std::vector<std::pair<uint32_t, uint16_t>> lowest;  // lowest pointer, table
+  for (size_t i = 0; i < log_.size(); ++i) {
+    auto it = std::find_if(lowest.begin(), lowest.end(),
+                           [&](const auto& l) { return l.second == tables_[i]; });
+    if (it == lowest.end()) {
+      lowest.emplace_back(log_[i], tables_[i]);
+    } else {
+      it->first = std::min(it->first, log_[i]);
+    }
+  }
+  std::sort(lowest.begin(), lowest.end());
+  std::vector<uint16_t> out;
+  for (const auto& l : lowest) out.push_back(l.second);
+  return out;
+}
+
+std::vector<uint32_t> PendingRows::rowsOf(uint16_t table) const {
+  std::vector<uint32_t> rows;
+  for (size_t i = 0; i < log_.size(); ++i) {
+    if (tables_[i] == table) rows.push_back(log_[i]);
+  }
   std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   return rows;
+}
+
+size_t PendingRows::savepointOf(uint32_t pointer, uint16_t table) const {
+  for (size_t i = 0; i < log_.size(); ++i) {
+    if (log_[i] != pointer || tables_[i] != table) continue;
+    const auto after = std::upper_bound(marks_.begin(), marks_.end(), i);
+    return after == marks_.begin() ? 0 : *(after - 1);
+  }
+  return 0;
+}
+
+void PendingRows::keepBefore(size_t count) {
+  if (count > log_.size()) count = log_.size();
+  log_.resize(count);
+  tables_.resize(count);
+  while (!marks_.empty() && marks_.back() > count) marks_.pop_back();
+  std::vector<uint64_t>().swap(bits_);
+  for (uint32_t p : log_) set(p);
 }
 
 RowDeleter::RowDeleter(Database& db, PageSource& pages, LookupCache& lookups)
@@ -63,11 +113,20 @@ void RowDeleter::deleteRow(const Table& table, RowId id) {
   // forged catalog; no row of one goes all the same.
   for (const DeleteStep& step : plan) db_.requireDeletable(Table(db_, *step.def));
   if (defer_ && db_.inUnit()) {
-    // Every row is read as the delete would read it (a row no longer live,
-    // a damaged row or long value are refused here, the plan whole or not
-    // at all); then they are only recorded.
-    for (const DeleteStep& step : plan) readParts(*step.def, step.row, indexedColumns(*step.def));
-    for (const DeleteStep& step : plan) pending_.add(step.row);
+    // Nothing is read here: reading each row where it lies would read a
+    // page for every row of a purge. The commit reads them in the file's
+    // order and refuses a damaged row or one no longer live then. What
+    // needs no page is refused now: a row already pending, or one beyond
+    // the file.
+    for (const DeleteStep& step : plan) {
+      if (pending_.has(step.row)) {
+        throwBadFormat(db_.path(), rowName(step.row) + " no es una fila viva de la tabla");
+      }
+      if (step.row.page >= pages_.pageCount()) {
+        throwBadFormat(db_.path(), rowName(step.row) + " no existe");
+      }
+    }
+    for (const DeleteStep& step : plan) pending_.add(step.row, numberOf(*step.def));
     return;
   }
   const bool own_unit = !db_.inUnit();
@@ -84,6 +143,16 @@ void RowDeleter::deleteRow(const Table& table, RowId id) {
 void RowDeleter::endUnit() {
   defer_ = false;
   pending_.clear();
+  tables_.clear();
+  retry_point_ = 0;
+}
+
+uint16_t RowDeleter::numberOf(const TableDef& def) {
+  for (size_t i = 0; i < tables_.size(); ++i) {
+    if (tables_[i]->page == def.page) return static_cast<uint16_t>(i);
+  }
+  tables_.push_back(&def);
+  return static_cast<uint16_t>(tables_.size() - 1);
 }
 
 void RowDeleter::forgetLeaves() {
@@ -180,57 +249,52 @@ void RowDeleter::deleteOne(const TableDef& def, RowId id) {
 }
 
 void RowDeleter::applyPending() {
+  retry_point_ = 0;
   if (pending_.empty()) return;
-  const std::vector<uint32_t> rows = pending_.takeSorted();
-  // The tables in the order of their first pending row; each table's rows
-  // go in one pass over its pages.
-  std::vector<uint32_t> owners;
-  std::vector<uint32_t> owner_of_page;  // parallel to the distinct pages of `rows`
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (i > 0 && (rows[i] >> 8) == (rows[i - 1] >> 8)) continue;
-    const PageSource::Scope scope(pages_);
-    const uint32_t owner = DataPage(pages_, db_.format(), rows[i] >> 8).owner();
-    owner_of_page.push_back(owner);
-    if (std::find(owners.begin(), owners.end(), owner) == owners.end()) owners.push_back(owner);
+  // The rows are read again below as the delete reads them.
+  pending_.unhide();
+  for (uint16_t number : pending_.tables()) {
+    applyTable(*tables_[number], number, pending_.rowsOf(number));
   }
-  for (uint32_t owner : owners) {
-    std::vector<uint32_t> mine;
-    size_t page = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-      if (i > 0 && (rows[i] >> 8) != (rows[i - 1] >> 8)) ++page;
-      if (owner_of_page[page] == owner) mine.push_back(rows[i]);
-    }
-    applyTable(db_.tableDefAt(owner), mine);
-  }
+  pending_.clear();
+  tables_.clear();
   // The lookups still list the rows that went.
   lookups_.clear();
 }
 
-void RowDeleter::applyTable(const TableDef& def, const std::vector<uint32_t>& rows) {
+void RowDeleter::applyTable(const TableDef& def, uint16_t number,
+                            const std::vector<uint32_t>& rows) {
   std::vector<IndexEntryRemover>& removers = removersOf(def);
   const std::vector<bool> needed = indexedColumns(def);
-  // First every row is read, in page order, nothing changed: its index
-  // entries set aside, its slot and those of its parts listed. Each step
-  // below has a page scope of its own, so that the cache may write and drop
-  // the pages done with (a large table's pages do not all fit in memory).
+  // Each row in page order: read (its index entries set aside, its long
+  // values and overflow part listed), then its slot deleted, so that each
+  // data page is read and changed in one visit. Each step has a page scope
+  // of its own, so that the cache may write and drop the pages done with (a
+  // large table's pages do not all fit in memory).
   std::vector<EntryBatch> entries(removers.size());
   std::vector<std::pair<RowId, std::vector<Value>>> by_row;  // keys the encoder cannot build
-  std::vector<uint32_t> slots = rows;
+  std::vector<uint32_t> parts_freed;
   for (uint32_t pointer : rows) {
     const PageSource::Scope scope(pages_);
     const RowId id = RowId::fromPointer(pointer);
-    RowParts parts = readParts(def, id, needed);
+    RowParts parts;
+    try {
+      parts = readParts(def, id, needed);
+    } catch (const JetError&) {
+      retry_point_ = pending_.savepointOf(pointer, number);
+      throw;
+    }
     bool keyed = true;
     for (size_t i = 0; i < removers.size(); ++i) {
       keyed = removers[i].setAside(parts.values, id, entries[i]) && keyed;
     }
     if (!keyed) by_row.emplace_back(id, std::move(parts.values));
-    for (RowId r : parts.freed) slots.push_back(r.toPointer());
+    for (RowId r : parts.freed) parts_freed.push_back(r.toPointer());
+    deleteSlotOf(id);
   }
-  // Then the data pages, each once, in the file's order; then the row
-  // count; then each index, its leaves in key order.
-  std::sort(slots.begin(), slots.end());
-  for (uint32_t pointer : slots) {
+  // Then the parts, the row count, and each index, its leaves in key order.
+  std::sort(parts_freed.begin(), parts_freed.end());
+  for (uint32_t pointer : parts_freed) {
     const PageSource::Scope scope(pages_);
     deleteSlotOf(RowId::fromPointer(pointer));
   }

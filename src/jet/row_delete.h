@@ -5,9 +5,10 @@
 // first (see delete_plan.h), all in one unit of work.
 //
 // Deletes may also be deferred to the commit of the unit (see
-// Database::deferDeletes): the row is checked and recorded, and the commit
-// deletes every recorded row at once, in the file's order, so that a unit
-// that deletes rows all over a large file changes each page once.
+// Database::deferDeletes): the row is only recorded, and the commit reads
+// and deletes every recorded row at once, in the file's order, so that a
+// unit that deletes rows all over a large file reads and changes each page
+// once instead of reading a page for every row.
 #pragma once
 
 #include <cstddef>
@@ -23,10 +24,10 @@ namespace jet {
 class LookupCache;
 
 // The rows a unit deferred, as row pointers: a log in the order they were
-// recorded (a savepoint is a length of it) and one bit per row pointer for
-// the question every reader asks, whether a row is pending. A row pointer
-// names its page, and a data page belongs to one table, so the pointer
-// alone names the row.
+// recorded, with the table each was recorded for, and one bit per row
+// pointer for the question every reader asks, whether a row is pending.
+// Each savepoint is a length of the log: rollbackToMark takes back to the
+// last one, and keepBefore to any earlier one.
 class PendingRows {
  public:
   bool has(RowId id) const {
@@ -35,20 +36,32 @@ class PendingRows {
   }
   size_t size() const { return log_.size(); }
   bool empty() const { return log_.empty(); }
-  void add(RowId id);
+  // `table`: the table's number among those the deleter has seen.
+  void add(RowId id, uint16_t table);
   // The rows recorded from here on are those rollbackToMark takes back.
-  void mark() { mark_ = log_.size(); }
+  void mark();
   void rollbackToMark();
   void clear();
-  // Every recorded row pointer, ascending (the file's order); none is left.
-  std::vector<uint32_t> takeSorted();
+  // The tables with rows recorded, in the order of their lowest row pointer.
+  std::vector<uint16_t> tables() const;
+  // The pointers of the rows recorded for `table`, ascending (the file's order).
+  std::vector<uint32_t> rowsOf(uint16_t table) const;
+  // Readers see the rows again (the commit is deleting them); the log stays.
+  void unhide() { std::vector<uint64_t>().swap(bits_); }
+  // Where the savepoint that holds the first recording of the row begins
+  // (0 when none before it, or when the row is not recorded).
+  size_t savepointOf(uint32_t pointer, uint16_t table) const;
+  // Keeps the first `count` rows recorded, hidden again from readers.
+  void keepBefore(size_t count);
 
  private:
+  void set(uint32_t p);
   void unset(uint32_t p) { bits_[p >> 6] &= ~(uint64_t{1} << (p & 63)); }
 
   std::vector<uint32_t> log_;
+  std::vector<uint16_t> tables_;  // parallel to log_
   std::vector<uint64_t> bits_;
-  size_t mark_ = 0;
+  std::vector<size_t> marks_;  // the savepoints' lengths of the log, ascending
 };
 
 class RowDeleter {
@@ -68,8 +81,15 @@ class RowDeleter {
   void savepoint() { pending_.mark(); }
   void rollbackToSavepoint() { pending_.rollbackToMark(); }
   // Deletes every pending row, inside the open unit. On an error the unit
-  // holds part of the changes: the caller takes it back.
+  // holds part of the changes: the caller takes it back. When the error is
+  // a recorded row that cannot be deleted (damaged, no longer live, not of
+  // its table), retryPoint() says where that row's savepoint begins.
   void applyPending();
+  // After a failed applyPending: the length of the log up to the savepoint
+  // of the row that failed (0: none, or a failure of another kind).
+  size_t retryPoint() const { return retry_point_; }
+  // Keeps the rows recorded before `count` pending, for another commit.
+  void keepBefore(size_t count) { pending_.keepBefore(count); }
   // The unit ended (committed or taken back): nothing is pending any more
   // and deletes are immediate again.
   void endUnit();
@@ -90,7 +110,8 @@ class RowDeleter {
   RowParts readParts(const TableDef& def, RowId id, const std::vector<bool>& needed);
   std::vector<bool> indexedColumns(const TableDef& def) const;
   void deleteOne(const TableDef& def, RowId id);
-  void applyTable(const TableDef& def, const std::vector<uint32_t>& rows);
+  void applyTable(const TableDef& def, uint16_t number, const std::vector<uint32_t>& rows);
+  uint16_t numberOf(const TableDef& def);
   void dropFromRowCount(const TableDef& def, uint32_t count);
   void deleteSlotOf(RowId r);
   std::vector<IndexEntryRemover>& removersOf(const TableDef& def);
@@ -102,6 +123,8 @@ class RowDeleter {
   std::map<uint32_t, std::vector<IndexEntryRemover>> removers_;
   bool defer_ = false;
   PendingRows pending_;
+  std::vector<const TableDef*> tables_;  // by number, for PendingRows
+  size_t retry_point_ = 0;
 };
 
 }  // namespace jet

@@ -4,8 +4,10 @@
 // relationships enforced, both ways must leave the same rows, row counts and
 // index entries, a file the checker passes and the independent readers read
 // alike. While pending, a row is gone for every reader; a savepoint takes
-// back exactly the rows recorded after it; a commit whose deletes fail
-// leaves the file byte for byte as it was and reports the error.
+// back exactly the rows recorded after it; a row the commit finds it cannot
+// delete takes back its own savepoint and those after it; a commit whose
+// deletes fail otherwise leaves the file byte for byte as it was and
+// reports the error.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "delete_test_support.h"
+#include "format/data_page.h"
 #include "format/table_def.h"
 #include "index/index_delete.h"
 #include "index/index_walk.h"
@@ -62,9 +65,10 @@ struct Seen {
   bool operator==(const Seen&) const = default;
 };
 
-Seen seen(const fs::path& file) {
+// `sound`: the file must pass the checker (one damaged on purpose need not).
+Seen seen(const fs::path& file, bool sound = true) {
   jet::Database db(file.string());
-  EXPECT_TRUE(jet::checkDatabase(db).ok()) << file.filename() << " fails the checker";
+  if (sound) EXPECT_TRUE(jet::checkDatabase(db).ok()) << file.filename() << " fails the checker";
   Seen out;
   for (const std::string& name : db.tableNames()) {
     const jet::Table t = db.table(name);
@@ -306,6 +310,56 @@ TEST_F(PendingRows, ASavepointTakesBackItsRowsOnly) {
   EXPECT_EQ(got.rows, want.rows);
   EXPECT_EQ(got.counts, want.counts);
   EXPECT_EQ(got.entries, want.entries);
+}
+
+// Rows are read only at the commit. A row found dead there (its slot
+// deleted, the index still pointing at it) stops the unit as its delete
+// would have: the clients recorded before its savepoint are deleted, its
+// own client and those after it stay whole, and the error goes on.
+TEST_F(PendingRows, ARowFoundDeadAtTheCommitTakesBackItsClientAndTheRest) {
+  std::vector<Client> clients;
+  {
+    jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
+    clients = clientsWithProducts(db, 3);
+    ASSERT_EQ(clients.size(), 3u);
+    const jet::RowId dead = clients[1].products.back();
+    db.begin();
+    ASSERT_TRUE(jet::deleteSlot(const_cast<jet::PageSource&>(db.pages()).writablePage(dead.page),
+                                db.format(), dead.row));
+    db.commit();
+  }
+  const fs::path expected = file_.parent_path() / "expected.mdb";
+  fs::copy_file(file_, expected, fs::copy_options::overwrite_existing);
+  fs::copy_file(file_, file_.parent_path() / "damaged.mdb", fs::copy_options::overwrite_existing);
+  {
+    jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
+    db.begin();
+    db.deferDeletes();
+    for (const Client& c : clients) {
+      db.savepoint();
+      deleteClient(db, c);
+    }
+    try {
+      db.commit();
+      ADD_FAILURE() << "the dead row went unnoticed";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::err::kBadFormat);
+      EXPECT_NE(std::string(e.what()).find("no es una fila viva"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(db.inUnit());
+    EXPECT_EQ(db.pendingDeletes(), 0u);
+  }
+  {
+    jet::Database db(expected.string(), jet::OpenMode::ReadWrite);
+    db.begin();
+    deleteClient(db, clients[0]);
+    db.commit();
+  }
+  const Seen got = seen(file_, false), want = seen(expected, false);
+  EXPECT_EQ(got.rows, want.rows);
+  EXPECT_EQ(got.counts, want.counts);
+  EXPECT_EQ(got.entries, want.entries);
+  EXPECT_NE(got.rows, seen(file_.parent_path() / "damaged.mdb", false).rows) << "nothing went";
 }
 
 // A commit whose deferred deletes cannot be made: a write of the commit

@@ -133,6 +133,8 @@ class PageSource {
   void holdWriteLock();
   void releaseWriteLock();
   bool inUnit() const { return in_unit_; }
+  // Whether the open unit changed a page yet.
+  bool hasChanges() const { return !changed_.empty(); }
   // A page to change; only inside a unit, never page 0.
   uint8_t* writablePage(uint32_t number);
   // A new zero-filled page at the end of the file, inside a unit. The

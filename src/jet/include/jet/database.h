@@ -72,18 +72,24 @@ class Database {
 
   // Deletes deferred to the commit, for a unit that deletes many rows spread
   // over a large file. From this call to the end of the open unit, deleteRow
-  // refuses what it always refuses (3027, 3200, a row that is no longer
-  // live or is damaged, the rows a cascade takes checked too) and then only
-  // records the rows: from then on they are gone for every reader of this
-  // Database (Table::isLive, scan, rowIds, read, the SQL select), as if
-  // deleted. rollbackToSavepoint takes back the rows recorded since the
-  // savepoint, rollback all of them. commit deletes them all first, table
-  // by table, in the file's order: each data page changed once, then each
-  // index's entries in key order, each leaf changed once; the file ends as
-  // deleting the rows one by one leaves it, but for the order of free space
-  // on the pages. A commit whose deletes fail (a damaged page, a failed
-  // write) takes the whole unit back and throws. Outside a unit it does
-  // nothing: each delete is a unit of its own.
+  // refuses what it can tell without reading the row (3027, 3200, a row
+  // already pending or beyond the file, the rows a cascade takes checked
+  // too) and then only records the rows: from then on they are gone for
+  // every reader of this Database (Table::isLive, scan, rowIds, read, the
+  // SQL select), as if deleted. rollbackToSavepoint takes back the rows
+  // recorded since the savepoint, rollback all of them. commit reads and
+  // deletes them all first, table by table, in the file's order: each data
+  // page read and changed once, then each index's entries in key order,
+  // each leaf changed once; the file ends as deleting the rows one by one
+  // leaves it, but for the order of free space on the pages.
+  // A row the commit finds it cannot delete (damaged, no longer live, not
+  // of its table) is treated as if its delete had failed when it was
+  // recorded: when the unit changed nothing else, the rows recorded from
+  // that row's savepoint on are taken back, the rows before it committed,
+  // and then the row's error is thrown. Any other failure of the commit (a
+  // damaged index, a failed write, a row with no savepoint before it)
+  // takes the whole unit back and throws. Outside a unit it does nothing:
+  // each delete is a unit of its own.
   void deferDeletes();
   // The rows recorded by deferred deletes in the open unit.
   size_t pendingDeletes() const;
