@@ -266,13 +266,13 @@ void RowDeleter::applyTable(const TableDef& def, uint16_t number,
                             const std::vector<uint32_t>& rows) {
   std::vector<IndexEntryRemover>& removers = removersOf(def);
   const std::vector<bool> needed = indexedColumns(def);
-  // Each row in page order: read (its index entries set aside, its long
-  // values and overflow part listed), then its slot deleted, so that each
-  // data page is read and changed in one visit. Each step has a page scope
-  // of its own, so that the cache may write and drop the pages done with (a
-  // large table's pages do not all fit in memory).
-  std::vector<EntryBatch> entries(removers.size());
-  std::vector<std::pair<RowId, std::vector<Value>>> by_row;  // keys the encoder cannot build
+  // Each row in page order: read (the entries its values give each index
+  // tallied, its long values and overflow part listed), then its slot
+  // deleted, so that each data page is read and changed in one visit. Each
+  // step has a page scope of its own, so that the cache may write and drop
+  // the pages done with (a large table's pages do not all fit in memory).
+  std::vector<EntryTally> expected(removers.size()), removed(removers.size());
+  std::vector<std::vector<uint32_t>> untallied(removers.size());  // keys the encoder cannot build
   std::vector<uint32_t> parts_freed;
   for (uint32_t pointer : rows) {
     const PageSource::Scope scope(pages_);
@@ -284,15 +284,16 @@ void RowDeleter::applyTable(const TableDef& def, uint16_t number,
       retry_point_ = pending_.savepointOf(pointer, number);
       throw;
     }
-    bool keyed = true;
     for (size_t i = 0; i < removers.size(); ++i) {
-      keyed = removers[i].setAside(parts.values, id, entries[i]) && keyed;
+      if (!removers[i].tally(parts.values, id, expected[i])) untallied[i].push_back(pointer);
     }
-    if (!keyed) by_row.emplace_back(id, std::move(parts.values));
     for (RowId r : parts.freed) parts_freed.push_back(r.toPointer());
     deleteSlotOf(id);
   }
-  // Then the parts, the row count, and each index, its leaves in key order.
+  // Then the parts, the row count, and each index in one pass along its
+  // leaves, the rows' entries found by their row pointers. The entries
+  // removed must be those the rows' values give: an index that disagrees
+  // with its rows may have chosen rows that were not meant to go.
   std::sort(parts_freed.begin(), parts_freed.end());
   for (uint32_t pointer : parts_freed) {
     const PageSource::Scope scope(pages_);
@@ -302,14 +303,15 @@ void RowDeleter::applyTable(const TableDef& def, uint16_t number,
     const PageSource::Scope scope(pages_);
     dropFromRowCount(def, static_cast<uint32_t>(rows.size()));
   }
-  for (size_t i = 0; i < removers.size(); ++i) removers[i].removeAll(pages_, entries[i]);
-  for (auto& [id, values] : by_row) {
-    const PageSource::Scope scope(pages_);
-    // Removing an entry already gone would fail: only the indexes whose key
-    // could not be built find theirs by row.
-    for (IndexEntryRemover& remover : removers) {
-      EntryBatch probe;
-      if (!remover.setAside(values, id, probe)) remover.remove(pages_, values, id);
+  const RowMarks marks(rows);
+  for (size_t i = 0; i < removers.size(); ++i) {
+    removers[i].removeMarked(pages_, marks, untallied[i], removed[i]);
+    if (!(removed[i] == expected[i])) {
+      throwBadFormat(db_.path(), "el índice con raíz en la página " +
+                                     std::to_string(def.real_indexes[i].root_page) +
+                                     " de la tabla '" + def.name +
+                                     "' no coincide con las filas que se borran; repare la base "
+                                     "de datos");
     }
   }
 }

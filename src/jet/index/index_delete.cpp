@@ -2,68 +2,33 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "index/index_tree_edit.h"
 #include "jet/error.h"
 
 namespace jet {
 
-namespace {
-
-constexpr size_t kLengthBytes = 2;
-constexpr size_t kPointerBytes = 4;
-
-uint16_t keyLength(const uint8_t* at) {
-  uint16_t n;
-  std::memcpy(&n, at, kLengthBytes);
-  return n;
+RowMarks::RowMarks(const std::vector<uint32_t>& pointers) {
+  for (uint32_t p : pointers) {
+    if ((p >> 6) >= bits_.size()) bits_.resize((p >> 6) + 1, 0);
+    bits_[p >> 6] |= uint64_t{1} << (p & 63);
+  }
 }
 
-uint32_t pointerAfter(const uint8_t* at, uint16_t length) {
-  uint32_t p;
-  std::memcpy(&p, at + kLengthBytes + length, kPointerBytes);
-  return p;
-}
-
-}  // namespace
-
-void EntryBatch::add(const std::vector<uint8_t>& key, RowId row) {
-  // Index keys are far shorter than a page; a longer one is no key a page holds.
-  const auto length = static_cast<uint16_t>(std::min<size_t>(key.size(), 0xFFFF));
-  starts_.push_back(static_cast<uint32_t>(bytes_.size()));
-  const size_t at = bytes_.size();
-  bytes_.resize(at + kLengthBytes + length + kPointerBytes);
-  std::memcpy(bytes_.data() + at, &length, kLengthBytes);
-  std::memcpy(bytes_.data() + at + kLengthBytes, key.data(), length);
-  const uint32_t pointer = row.toPointer();
-  std::memcpy(bytes_.data() + at + kLengthBytes + length, &pointer, kPointerBytes);
-}
-
-void EntryBatch::sort() {
-  const uint8_t* base = bytes_.data();
-  std::sort(starts_.begin(), starts_.end(), [base](uint32_t a, uint32_t b) {
-    const uint8_t* x = base + a;
-    const uint8_t* y = base + b;
-    const uint16_t nx = keyLength(x), ny = keyLength(y);
-    const int c = std::memcmp(x + kLengthBytes, y + kLengthBytes, std::min(nx, ny));
-    if (c != 0) return c < 0;
-    if (nx != ny) return nx < ny;  // a key that is a prefix of another comes first
-    return pointerAfter(x, nx) < pointerAfter(y, ny);  // the row's page, then its number
-  });
-}
-
-IndexEntry EntryBatch::at(size_t i) const {
-  const uint8_t* p = bytes_.data() + starts_[i];
-  const uint16_t n = keyLength(p);
-  IndexEntry e;
-  e.key.assign(p + kLengthBytes, p + kLengthBytes + n);
-  e.row = RowId::fromPointer(pointerAfter(p, n));
-  return e;
-}
-
-void EntryBatch::clear() {
-  std::vector<uint8_t>().swap(bytes_);
-  std::vector<uint32_t>().swap(starts_);
+void EntryTally::add(const uint8_t* key, size_t size, uint32_t pointer) {
+  // FNV-1a over the key, then the pointer, finished with a 64-bit mixer so
+  // that sums of different sets of entries do not meet by accident.
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (size_t i = 0; i < size; ++i) h = (h ^ key[i]) * 0x100000001b3ull;
+  h ^= pointer;
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  h ^= h >> 33;
+  ++count;
+  sum += h;
 }
 
 IndexEntryRemover::IndexEntryRemover(const PageSource& pages, const Format& fmt,
@@ -81,25 +46,101 @@ void IndexEntryRemover::remove(PageSource& pages, const std::vector<Value>& valu
   removeKey(pages, key.ok() ? &key.bytes : nullptr, row);
 }
 
-bool IndexEntryRemover::setAside(const std::vector<Value>& values, RowId row,
-                                 EntryBatch& batch) const {
+bool IndexEntryRemover::tally(const std::vector<Value>& values, RowId row,
+                              EntryTally& expected) const {
   if ((index_->flags & RealIndex::kIgnoreNulls) && encoder_.allNull(values)) return true;
   KeyResult key = encoder_.encode(values);
   if (!key.ok()) return false;
-  batch.add(key.bytes, row);
+  expected.add(key.bytes.data(), key.bytes.size(), row.toPointer());
   return true;
 }
 
-void IndexEntryRemover::removeAll(PageSource& pages, EntryBatch& batch) {
-  batch.sort();
-  for (size_t i = 0; i < batch.size(); ++i) {
-    // One entry at a time, so that the cache may write and drop the leaves
-    // done with: an index of a large table does not fit in memory.
-    const PageSource::Scope scope(pages);
-    IndexEntry e = batch.at(i);
-    removeKey(pages, &e.key, e.row);
+bool IndexEntryRemover::removeInLeaf(PageSource& pages, uint32_t& leaf, const RowMarks& rows,
+                                     const std::vector<uint32_t>& untallied, EntryTally& removed) {
+  const Format& fmt = *fmt_;
+  const IndexPageView p(pages, fmt, leaf, def_->page);
+  if (!p.ok || !p.leaf) return false;
+  std::vector<IndexPageView::Span> gone;
+  std::vector<uint8_t> whole;
+  IndexPageView::Span e = p.around(0);
+  for (; e.from < p.length; e = p.after(e)) {
+    if (!p.valid(e)) return false;
+    // The entry with its prefix restored: the key, then the row pointer.
+    const size_t size = p.whole(e), head = p.head(e);
+    whole.resize(size);
+    std::memcpy(whole.data(), p.data, std::min(head, size));
+    std::memcpy(whole.data() + head, p.data + e.from, size - head);
+    const uint32_t pointer = getIndexRowPointer(whole.data() + size - kRowPointerSize).toPointer();
+    if (!rows.has(pointer)) continue;
+    if (e.to == p.length || (p.prefix > 0 && e.from == 0)) return false;
+    gone.push_back(e);
   }
-  batch.clear();
+  const uint32_t next = ByteView(p.bytes, fmt.page_size).u32(fmt.index_next);
+  if (!gone.empty()) {
+    // Tallied only now that the leaf is known to be done here.
+    for (const IndexPageView::Span& g : gone) {
+      const size_t size = p.whole(g), head = p.head(g);
+      whole.resize(size);
+      std::memcpy(whole.data(), p.data, std::min(head, size));
+      std::memcpy(whole.data() + head, p.data + g.from, size - head);
+      const uint32_t pointer =
+          getIndexRowPointer(whole.data() + size - kRowPointerSize).toPointer();
+      if (!std::binary_search(untallied.begin(), untallied.end(), pointer)) {
+        removed.add(whole.data(), size - kRowPointerSize, pointer);
+      }
+    }
+    p.removeMany(fmt, gone, pages.writablePage(leaf));
+  }
+  leaf = next;
+  return true;
+}
+
+void IndexEntryRemover::removeMarked(PageSource& pages, const RowMarks& rows,
+                                     const std::vector<uint32_t>& untallied, EntryTally& removed) {
+  const IndexWalker walker(pages, *fmt_, index_->root_page, def_->page);
+  uint32_t leaf = 0;
+  {
+    const PageSource::Scope scope(pages);
+    leaf = walker.firstLeaf();
+  }
+  // A leaf at a time, so that the cache may write and drop the leaves done
+  // with. Removing entries never renumbers a leaf: the next one is read
+  // before this one changes (it may be freed).
+  for (uint32_t steps = 0; leaf != 0; ++steps) {
+    if (steps > pages.pageCount()) {
+      throwBadFormat(pages.path(), "el índice con raíz en la página " +
+                                       std::to_string(index_->root_page) +
+                                       " forma un ciclo de páginas hermanas");
+    }
+    const PageSource::Scope scope(pages);
+    // Most leaves lose entries neither first nor last: done on the leaf's
+    // bytes in one pass. The others go an entry at a time.
+    if (removeInLeaf(pages, leaf, rows, untallied, removed)) continue;
+    IndexPage page = walker.page(leaf);
+    if (!page.leaf) {
+      throwBadFormat(pages.path(),
+                     "el índice con raíz en la página " + std::to_string(index_->root_page) +
+                         " enlaza la página de nodo " + std::to_string(leaf) + " entre sus hojas");
+    }
+    const uint32_t next = page.next;
+    hint_ = {leaf, 0};
+    for (IndexEntry& e : page.entries) {
+      const uint32_t pointer = e.row.toPointer();
+      if (!rows.has(pointer)) continue;
+      if (!std::binary_search(untallied.begin(), untallied.end(), pointer)) {
+        removed.add(e.key.data(), e.key.size(), pointer);
+      }
+      IndexTreeEditor editor(pages, *fmt_, index_->root_page, def_->page, index_->used_map);
+      if (!editor.removeEntry(e, &hint_)) {
+        throwBadFormat(pages.path(),
+                       "el índice con raíz en la página " + std::to_string(index_->root_page) +
+                           " de la tabla '" + def_->name + "' pierde la entrada de la fila " +
+                           std::to_string(e.row.page) + ":" + std::to_string(e.row.row));
+      }
+    }
+    leaf = next;
+  }
+  hint_ = {};
 }
 
 void IndexEntryRemover::removeKey(PageSource& pages, std::vector<uint8_t>* key, RowId row) {

@@ -19,22 +19,26 @@
 
 namespace jet {
 
-// Index entries set aside by deferred deletes, removed later in the index's
-// order. Each entry is packed into one buffer (the key's length, the key,
-// the row pointer) and reached through a 4-byte offset: at a million rows
-// a table's entries take a few megabytes, not a heap block each.
-class EntryBatch {
+// Rows marked for deletion, one bit per row pointer.
+class RowMarks {
  public:
-  void add(const std::vector<uint8_t>& key, RowId row);
-  size_t size() const { return starts_.size(); }
-  // Puts the entries in the index's order (IndexEntry::compare).
-  void sort();
-  IndexEntry at(size_t i) const;
-  void clear();
+  explicit RowMarks(const std::vector<uint32_t>& pointers);
+  bool has(uint32_t pointer) const {
+    return (pointer >> 6) < bits_.size() && ((bits_[pointer >> 6] >> (pointer & 63)) & 1) != 0;
+  }
 
  private:
-  std::vector<uint8_t> bytes_;
-  std::vector<uint32_t> starts_;
+  std::vector<uint64_t> bits_;
+};
+
+// What a set of index entries (key and row pointer each) adds up to: a sum
+// of 64-bit hashes, so that the entries removed can be set against the
+// entries the rows' values give without keeping either.
+struct EntryTally {
+  uint64_t count = 0;
+  uint64_t sum = 0;
+  void add(const uint8_t* key, size_t size, uint32_t pointer);
+  bool operator==(const EntryTally&) const = default;
 };
 
 // Removes rows' entries from one index of a table, keeping between rows
@@ -51,19 +55,28 @@ class IndexEntryRemover {
   // when the index has no entry for the row (the file is damaged).
   void remove(PageSource& pages, const std::vector<Value>& values, RowId row);
 
-  // Deferred deletes: sets the row's entry aside in `batch` (nothing when
-  // the index keeps none for the row). False when the key cannot be built:
-  // the entry is then to be removed with remove, which finds it by its row.
-  bool setAside(const std::vector<Value>& values, RowId row, EntryBatch& batch) const;
-  // Removes the entries set aside, in the index's order: the remembered leaf
-  // holds the next entry, so each leaf is edited in one stretch. Errors as
-  // remove. Empties the batch.
-  void removeAll(PageSource& pages, EntryBatch& batch);
+  // Deferred deletes. tally: adds the entry the index keeps for the row,
+  // as its values give it, to `expected` (nothing when the index keeps none
+  // for the row). False when the key cannot be built: the row is then left
+  // out of the tallies on both sides.
+  bool tally(const std::vector<Value>& values, RowId row, EntryTally& expected) const;
+  // removeMarked: removes the entry of every marked row, going along the
+  // leaves once in the chain's order, and tallies what it removed in
+  // `removed`, leaving out the rows in `untallied` (sorted pointers).
+  // Errors as remove.
+  void removeMarked(PageSource& pages, const RowMarks& rows, const std::vector<uint32_t>& untallied,
+                    EntryTally& removed);
 
   // Forgets the remembered leaf (after a rollback put pages back).
   void forgetLeaf() { hint_ = {}; }
 
  private:
+  // removeMarked on one leaf, in place on its bytes: false, changing
+  // nothing, when the general way must decide (a leaf that loses its first
+  // or last entry, or one this view cannot read); else `leaf` becomes the
+  // next leaf.
+  bool removeInLeaf(PageSource& pages, uint32_t& leaf, const RowMarks& rows,
+                    const std::vector<uint32_t>& untallied, EntryTally& removed);
   // The entry with this key (none: a key the encoder cannot build), else
   // the one that points at the row.
   void removeKey(PageSource& pages, std::vector<uint8_t>* key, RowId row);

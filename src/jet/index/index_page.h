@@ -332,6 +332,33 @@ struct IndexPageView {
     putU16(page + kIndexFreeSpace, static_cast<uint16_t>(indexEntryRoom(fmt) - (length - gap)));
   }
 
+  // Removes the entries `gone` (ascending, none of them the page's last,
+  // nor on a page sharing a prefix its first) in one pass: the entries
+  // left close up and the bitmap is written again.
+  void removeMany(const Format& fmt, const std::vector<Span>& gone, uint8_t* page) const {
+    constexpr size_t kMaxBitmap = 512;  // more than any page has
+    uint8_t new_bitmap[kMaxBitmap] = {};
+    uint8_t* out = indexEntryData(page, fmt);
+    size_t kept = 0, from = 0;
+    auto keep = [&](size_t a, size_t b) {  // data bytes [a, b), whole entries
+      if (a == b) return;
+      std::memmove(out + kept, out + a, b - a);
+      for (Span e = around(a); e.from < b; e = after(e)) {
+        const size_t end = kept + (e.to - a);
+        new_bitmap[end / 8] = static_cast<uint8_t>(new_bitmap[end / 8] | (1u << (end % 8)));
+      }
+      kept += b - a;
+    };
+    for (const Span& e : gone) {
+      keep(from, e.from);
+      from = e.to;
+    }
+    keep(from, length);
+    std::memset(out + kept, 0, length - kept);
+    std::memcpy(page + fmt.index_bitmap, new_bitmap, bitmap_bytes);
+    putU16(page + kIndexFreeSpace, static_cast<uint16_t>(indexEntryRoom(fmt) - kept));
+  }
+
   // Writes the bitmap with the entry's bits taken out into `out` (this
   // page's bitmap, writable): bits up to `from` stay, the bits after `to`
   // move down by to - from.

@@ -79,9 +79,11 @@ class Database {
   // SQL select), as if deleted. rollbackToSavepoint takes back the rows
   // recorded since the savepoint, rollback all of them. commit reads and
   // deletes them all first, table by table, in the file's order: each data
-  // page read and changed once, then each index's entries in key order,
-  // each leaf changed once; the file ends as deleting the rows one by one
-  // leaves it, but for the order of free space on the pages.
+  // page read and changed once, then each index in one pass along its
+  // leaves, its entries found by row pointer and checked against the rows'
+  // values (an index that disagrees with its rows fails the commit); the
+  // file ends as deleting the rows one by one leaves it, but for the order
+  // of free space on the pages.
   // A row the commit finds it cannot delete (damaged, no longer live, not
   // of its table) is treated as if its delete had failed when it was
   // recorded: when the unit changed nothing else, the rows recorded from
