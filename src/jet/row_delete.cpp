@@ -25,6 +25,30 @@ namespace {
 
 }  // namespace
 
+void RecordLog::push(uint32_t pointer, uint8_t table) {
+  if ((size_ >> kShift) == blocks_.size()) blocks_.push_back(std::make_unique<Block>());
+  Block& b = *blocks_[size_ >> kShift];
+  b.pointers[size_ & kMask] = pointer;
+  b.tables[size_ & kMask] = table;
+  ++size_;
+}
+
+void RecordLog::truncate(size_t count) {
+  if (count >= size_) return;
+  size_ = count;
+  blocks_.resize((size_ + kMask) >> kShift);
+}
+
+void RecordLog::clear() {
+  std::vector<std::unique_ptr<Block>>().swap(blocks_);
+  size_ = 0;
+}
+
+void PendingRows::reserveFor(uint32_t pages) {
+  pages_ = pages;
+  if (bits_.empty()) bits_.assign((size_t{pages} << 8) / 64 + 1, 0);
+}
+
 void PendingRows::set(uint32_t p) {
   if ((p >> 6) >= bits_.size()) {
     // Grown by half again, so that rows recorded up a large file cost few copies.
@@ -33,11 +57,10 @@ void PendingRows::set(uint32_t p) {
   bits_[p >> 6] |= uint64_t{1} << (p & 63);
 }
 
-void PendingRows::add(RowId id, uint16_t table) {
+void PendingRows::add(RowId id, uint8_t table) {
   const uint32_t p = id.toPointer();
   set(p);
-  log_.push_back(p);
-  tables_.push_back(table);
+  log_.push(p, table);
 }
 
 void PendingRows::mark() {
@@ -46,48 +69,50 @@ void PendingRows::mark() {
 
 void PendingRows::rollbackToMark() {
   const size_t mark = marks_.empty() ? 0 : marks_.back();
-  for (size_t i = mark; i < log_.size(); ++i) unset(log_[i]);
-  log_.resize(mark);
-  tables_.resize(mark);
+  for (size_t i = mark; i < log_.size(); ++i) unset(log_.pointer(i));
+  log_.truncate(mark);
 }
 
 void PendingRows::clear() {
-  std::vector<uint32_t>().swap(log_);
-  std::vector<uint16_t>().swap(tables_);
+  log_.clear();
   std::vector<uint64_t>().swap(bits_);
   std::vector<size_t>().swap(marks_);
 }
 
-std::vector<uint16_t> PendingRows::tables() const {
-  std::vector<std::pair<uint32_t, uint16_t>> lowest;  // lowest pointer, table
+std::vector<uint8_t> PendingRows::tables() const {
+  std::vector<std::pair<uint32_t, uint8_t>> lowest;  // lowest pointer, table
   for (size_t i = 0; i < log_.size(); ++i) {
-    auto it = std::find_if(lowest.begin(), lowest.end(),
-                           [&](const auto& l) { return l.second == tables_[i]; });
+    const uint8_t t = log_.table(i);
+    auto it =
+        std::find_if(lowest.begin(), lowest.end(), [&](const auto& l) { return l.second == t; });
     if (it == lowest.end()) {
-      lowest.emplace_back(log_[i], tables_[i]);
+      lowest.emplace_back(log_.pointer(i), t);
     } else {
-      it->first = std::min(it->first, log_[i]);
+      it->first = std::min(it->first, log_.pointer(i));
     }
   }
   std::sort(lowest.begin(), lowest.end());
-  std::vector<uint16_t> out;
+  std::vector<uint8_t> out;
   for (const auto& l : lowest) out.push_back(l.second);
   return out;
 }
 
-std::vector<uint32_t> PendingRows::rowsOf(uint16_t table) const {
+std::vector<uint32_t> PendingRows::rowsOf(uint8_t table) const {
+  size_t n = 0;
+  for (size_t i = 0; i < log_.size(); ++i) n += log_.table(i) == table;
   std::vector<uint32_t> rows;
+  rows.reserve(n);
   for (size_t i = 0; i < log_.size(); ++i) {
-    if (tables_[i] == table) rows.push_back(log_[i]);
+    if (log_.table(i) == table) rows.push_back(log_.pointer(i));
   }
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   return rows;
 }
 
-size_t PendingRows::savepointOf(uint32_t pointer, uint16_t table) const {
+size_t PendingRows::savepointOf(uint32_t pointer, uint8_t table) const {
   for (size_t i = 0; i < log_.size(); ++i) {
-    if (log_[i] != pointer || tables_[i] != table) continue;
+    if (log_.pointer(i) != pointer || log_.table(i) != table) continue;
     const auto after = std::upper_bound(marks_.begin(), marks_.end(), i);
     return after == marks_.begin() ? 0 : *(after - 1);
   }
@@ -95,12 +120,11 @@ size_t PendingRows::savepointOf(uint32_t pointer, uint16_t table) const {
 }
 
 void PendingRows::keepBefore(size_t count) {
-  if (count > log_.size()) count = log_.size();
-  log_.resize(count);
-  tables_.resize(count);
-  while (!marks_.empty() && marks_.back() > count) marks_.pop_back();
+  log_.truncate(count);
+  while (!marks_.empty() && marks_.back() > log_.size()) marks_.pop_back();
   std::vector<uint64_t>().swap(bits_);
-  for (uint32_t p : log_) set(p);
+  reserveFor(pages_);
+  for (size_t i = 0; i < log_.size(); ++i) set(log_.pointer(i));
 }
 
 RowDeleter::RowDeleter(Database& db, PageSource& pages, LookupCache& lookups)
@@ -112,7 +136,13 @@ void RowDeleter::deleteRow(const Table& table, RowId id) {
   // A relationship may cascade into a system table only in a damaged or
   // forged catalog; no row of one goes all the same.
   for (const DeleteStep& step : plan) db_.requireDeletable(Table(db_, *step.def));
-  if (defer_ && db_.inUnit()) {
+  // A unit defers the rows of 256 tables at most (the log keeps a byte
+  // for the table); a plan that reaches further is deleted at once.
+  const bool deferring =
+      defer_ && db_.inUnit() && std::all_of(plan.begin(), plan.end(), [&](const DeleteStep& step) {
+        return numberOf(*step.def).has_value();
+      });
+  if (deferring) {
     // Nothing is read here: reading each row where it lies would read a
     // page for every row of a purge. The commit reads them in the file's
     // order and refuses a damaged row or one no longer live then. What
@@ -126,7 +156,7 @@ void RowDeleter::deleteRow(const Table& table, RowId id) {
         throwBadFormat(db_.path(), rowName(step.row) + " no existe");
       }
     }
-    for (const DeleteStep& step : plan) pending_.add(step.row, numberOf(*step.def));
+    for (const DeleteStep& step : plan) pending_.add(step.row, *numberOf(*step.def));
     return;
   }
   const bool own_unit = !db_.inUnit();
@@ -147,12 +177,13 @@ void RowDeleter::endUnit() {
   retry_point_ = 0;
 }
 
-uint16_t RowDeleter::numberOf(const TableDef& def) {
+std::optional<uint8_t> RowDeleter::numberOf(const TableDef& def) {
   for (size_t i = 0; i < tables_.size(); ++i) {
-    if (tables_[i]->page == def.page) return static_cast<uint16_t>(i);
+    if (tables_[i]->page == def.page) return static_cast<uint8_t>(i);
   }
+  if (tables_.size() > UINT8_MAX) return std::nullopt;
   tables_.push_back(&def);
-  return static_cast<uint16_t>(tables_.size() - 1);
+  return static_cast<uint8_t>(tables_.size() - 1);
 }
 
 void RowDeleter::forgetLeaves() {
@@ -251,10 +282,12 @@ void RowDeleter::deleteOne(const TableDef& def, RowId id) {
 void RowDeleter::applyPending() {
   retry_point_ = 0;
   if (pending_.empty()) return;
-  // The rows are read again below as the delete reads them.
-  pending_.unhide();
-  for (uint16_t number : pending_.tables()) {
-    applyTable(*tables_[number], number, pending_.rowsOf(number));
+  // The rows are read again below as the delete reads them; their marks
+  // tell the indexes' entries to remove (a row pointer names one row of
+  // the file, so one set of marks serves every table).
+  const RowMarks marks(pending_.unhide());
+  for (uint8_t number : pending_.tables()) {
+    applyTable(*tables_[number], number, pending_.rowsOf(number), marks);
   }
   pending_.clear();
   tables_.clear();
@@ -262,8 +295,8 @@ void RowDeleter::applyPending() {
   lookups_.clear();
 }
 
-void RowDeleter::applyTable(const TableDef& def, uint16_t number,
-                            const std::vector<uint32_t>& rows) {
+void RowDeleter::applyTable(const TableDef& def, uint8_t number, const std::vector<uint32_t>& rows,
+                            const RowMarks& marks) {
   std::vector<IndexEntryRemover>& removers = removersOf(def);
   const std::vector<bool> needed = indexedColumns(def);
   // Each row in page order: read (the entries its values give each index
@@ -303,7 +336,6 @@ void RowDeleter::applyTable(const TableDef& def, uint16_t number,
     const PageSource::Scope scope(pages_);
     dropFromRowCount(def, static_cast<uint32_t>(rows.size()));
   }
-  const RowMarks marks(rows);
   for (size_t i = 0; i < removers.size(); ++i) {
     removers[i].removeMarked(pages_, marks, untallied[i], removed[i]);
     if (!(removed[i] == expected[i])) {

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "index/index_delete.h"
@@ -28,6 +30,30 @@ class LookupCache;
 // pointer for the question every reader asks, whether a row is pending.
 // Each savepoint is a length of the log: rollbackToMark takes back to the
 // last one, and keepBefore to any earlier one.
+// The log of recorded rows: each row's pointer and table, in blocks of a
+// fixed size, so that a log of millions of rows never holds room for twice
+// as many while it grows, as a vector does.
+class RecordLog {
+ public:
+  size_t size() const { return size_; }
+  void push(uint32_t pointer, uint8_t table);
+  uint32_t pointer(size_t i) const { return blocks_[i >> kShift]->pointers[i & kMask]; }
+  uint8_t table(size_t i) const { return blocks_[i >> kShift]->tables[i & kMask]; }
+  // Keeps the first `count` records.
+  void truncate(size_t count);
+  void clear();
+
+ private:
+  static constexpr size_t kShift = 16;
+  static constexpr size_t kMask = (size_t{1} << kShift) - 1;
+  struct Block {
+    uint32_t pointers[size_t{1} << kShift];
+    uint8_t tables[size_t{1} << kShift];
+  };
+  std::vector<std::unique_ptr<Block>> blocks_;
+  size_t size_ = 0;
+};
+
 class PendingRows {
  public:
   bool has(RowId id) const {
@@ -35,22 +61,25 @@ class PendingRows {
     return (p >> 6) < bits_.size() && ((bits_[p >> 6] >> (p & 63)) & 1) != 0;
   }
   size_t size() const { return log_.size(); }
-  bool empty() const { return log_.empty(); }
+  bool empty() const { return log_.size() == 0; }
+  // Room for the bit of every row of a file of `pages` pages, at once.
+  void reserveFor(uint32_t pages);
   // `table`: the table's number among those the deleter has seen.
-  void add(RowId id, uint16_t table);
+  void add(RowId id, uint8_t table);
   // The rows recorded from here on are those rollbackToMark takes back.
   void mark();
   void rollbackToMark();
   void clear();
   // The tables with rows recorded, in the order of their lowest row pointer.
-  std::vector<uint16_t> tables() const;
+  std::vector<uint8_t> tables() const;
   // The pointers of the rows recorded for `table`, ascending (the file's order).
-  std::vector<uint32_t> rowsOf(uint16_t table) const;
-  // Readers see the rows again (the commit is deleting them); the log stays.
-  void unhide() { std::vector<uint64_t>().swap(bits_); }
+  std::vector<uint32_t> rowsOf(uint8_t table) const;
+  // Readers see the rows again (the commit is deleting them); the log
+  // stays. Returns their bits, as RowMarks takes them.
+  std::vector<uint64_t> unhide() { return std::move(bits_); }
   // Where the savepoint that holds the first recording of the row begins
   // (0 when none before it, or when the row is not recorded).
-  size_t savepointOf(uint32_t pointer, uint16_t table) const;
+  size_t savepointOf(uint32_t pointer, uint8_t table) const;
   // Keeps the first `count` rows recorded, hidden again from readers.
   void keepBefore(size_t count);
 
@@ -58,9 +87,9 @@ class PendingRows {
   void set(uint32_t p);
   void unset(uint32_t p) { bits_[p >> 6] &= ~(uint64_t{1} << (p & 63)); }
 
-  std::vector<uint32_t> log_;
-  std::vector<uint16_t> tables_;  // parallel to log_
+  RecordLog log_;
   std::vector<uint64_t> bits_;
+  uint32_t pages_ = 0;         // reserveFor's
   std::vector<size_t> marks_;  // the savepoints' lengths of the log, ascending
 };
 
@@ -76,7 +105,10 @@ class RowDeleter {
   void deleteRow(const Table& table, RowId id);
 
   // Database::deferDeletes, until endUnit.
-  void deferDeletes() { defer_ = true; }
+  void deferDeletes() {
+    defer_ = true;
+    pending_.reserveFor(pages_.pageCount());
+  }
   const PendingRows& pending() const { return pending_; }
   void savepoint() { pending_.mark(); }
   void rollbackToSavepoint() { pending_.rollbackToMark(); }
@@ -110,8 +142,10 @@ class RowDeleter {
   RowParts readParts(const TableDef& def, RowId id, const std::vector<bool>& needed);
   std::vector<bool> indexedColumns(const TableDef& def) const;
   void deleteOne(const TableDef& def, RowId id);
-  void applyTable(const TableDef& def, uint16_t number, const std::vector<uint32_t>& rows);
-  uint16_t numberOf(const TableDef& def);
+  void applyTable(const TableDef& def, uint8_t number, const std::vector<uint32_t>& rows,
+                  const RowMarks& marks);
+  // The table's number in the log; none when 256 tables have one already.
+  std::optional<uint8_t> numberOf(const TableDef& def);
   void dropFromRowCount(const TableDef& def, uint32_t count);
   void deleteSlotOf(RowId r);
   std::vector<IndexEntryRemover>& removersOf(const TableDef& def);

@@ -31,7 +31,7 @@ struct BatchLimits {
   std::chrono::milliseconds time{0};
   // Deferred rows a unit may hold: 4 bytes each, and about as much again
   // for their index keys when they are deleted.
-  size_t rows = 4'000'000;
+  size_t rows = 12'000'000;
 };
 
 class ClientBatch {

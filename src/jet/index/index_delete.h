@@ -23,6 +23,8 @@ namespace jet {
 class RowMarks {
  public:
   explicit RowMarks(const std::vector<uint32_t>& pointers);
+  // Bit p % 64 of word p / 64 marks row pointer p.
+  explicit RowMarks(std::vector<uint64_t> bits) : bits_(std::move(bits)) {}
   bool has(uint32_t pointer) const {
     return (pointer >> 6) < bits_.size() && ((bits_[pointer >> 6] >> (pointer & 63)) & 1) != 0;
   }

@@ -11,6 +11,8 @@ namespace jet {
 namespace {
 
 constexpr size_t kDefaultCacheBytes = size_t{32} << 20;
+// Page buffers kept for reuse when pages are dropped.
+constexpr size_t kSpareBuffers = 256;
 // Pages written in place with one call, at most, when they follow each other.
 constexpr size_t kWriteRun = 64;
 
@@ -126,6 +128,7 @@ void PageSource::setPageSize(size_t page_size) {
   page_count_ = static_cast<uint32_t>(pages);
   slots_.clear();
   slots_.resize(page_count_);
+  spare_.clear();  // of the size read before
   resident_ = 0;
   limit_ = limit_asked_ ? limit_set_ : kDefaultCacheBytes / page_size;
   if (read_through_page_size_ == page_size) {
@@ -143,7 +146,13 @@ void PageSource::setCacheLimit(size_t pages) {
 
 uint8_t* PageSource::load(uint32_t number) const {
   Slot& s = slots_[number];
-  auto buf = std::make_unique<uint8_t[]>(page_size_);
+  std::unique_ptr<uint8_t[]> buf;
+  if (!spare_.empty()) {
+    buf = std::move(spare_.back());
+    spare_.pop_back();
+  } else {
+    buf.reset(new uint8_t[page_size_]);  // the read fills it
+  }
   if (!file_->read(uint64_t{number} * page_size_, buf.get(), page_size_)) {
     throwBadFormat(path_, "no se puede leer la página " + std::to_string(number));
   }
@@ -156,7 +165,13 @@ uint8_t* PageSource::load(uint32_t number) const {
 void PageSource::drop(uint32_t number) const {
   Slot& s = slots_[number];
   if (!s.bytes) return;
-  s.bytes.reset();
+  // Kept for the next page read, up to a few hundred: a purge reads and
+  // drops pages by the million.
+  if (spare_.size() < kSpareBuffers) {
+    spare_.push_back(std::move(s.bytes));
+  } else {
+    s.bytes.reset();
+  }
   if (!(s.flags & kKept)) --resident_;
 }
 

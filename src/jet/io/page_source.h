@@ -208,6 +208,7 @@ class PageSource {
   size_t page_size_ = 0;
   uint32_t page_count_ = 0;
   mutable std::vector<Slot> slots_;
+  mutable std::vector<std::unique_ptr<uint8_t[]>> spare_;  // buffers of dropped pages
   mutable size_t resident_ = 0;  // pages held, page 0 and a hot journal's apart
   mutable size_t peak_resident_ = 0;
   size_t limit_ = 0;      // pages; 0 until the page size is known
