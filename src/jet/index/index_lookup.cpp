@@ -182,10 +182,30 @@ std::vector<uint32_t> IndexLookup::walk(int64_t value) const {
       // From the leaf's first entry, not from a search for the value's:
       // an entry out of its place on the leaf (a damaged index) is then
       // answered as the index has it, and its delete finds the damage out.
+      // The bytes the leaf's entries share, set against the value's once:
+      // past the first entry, only the bytes after them differ.
+      const bool shared_fits = p.prefix > 0 && p.prefix <= key.size();
+      int shared = 0;
+      if (shared_fits) {
+        for (size_t k = 0; k < p.prefix && shared == 0; ++k) {
+          if (p.data[k] != key[k]) shared = p.data[k] < key[k] ? -1 : 1;
+        }
+      }
       for (IndexPageView::Span e = p.around(0); e.from < p.length && !p.bad; e = p.after(e)) {
         // Most entries of the leaf come before the value: one comparison each.
-        if (p.compare(e, key, kLowest) < 0) continue;
-        if (p.compare(e, key, kHighest) > 0) return rows;
+        if (shared_fits && e.from > 0 && p.valid(e) && p.whole(e) - p.trailer >= p.prefix) {
+          int c = shared;
+          if (c == 0) {
+            const size_t own = p.whole(e) - p.trailer - p.prefix, wanted = key.size() - p.prefix;
+            c = std::memcmp(p.data + e.from, key.data() + p.prefix, std::min(own, wanted));
+            if (c == 0 && own != wanted) c = own < wanted ? -1 : 1;
+          }
+          if (c < 0) continue;
+          if (c > 0) return rows;
+        } else {
+          if (p.compare(e, key, kLowest) < 0) continue;
+          if (p.compare(e, key, kHighest) > 0) return rows;
+        }
         if (p.bad) break;
         uint8_t pointer[kRowPointerSize];
         const size_t at = p.whole(e) - kRowPointerSize;  // the pointer ends the entry
