@@ -29,8 +29,8 @@ struct BatchLimits {
   size_t clients = std::numeric_limits<size_t>::max();
   // How long a unit may last; zero for no limit.
   std::chrono::milliseconds time{0};
-  // Deferred rows a unit may hold: 4 bytes each, and about as much again
-  // for their index keys when they are deleted.
+  // Deferred rows a unit may hold: 5 bytes each (a million clients give
+  // some 5.6 million rows).
   size_t rows = 12'000'000;
 };
 
