@@ -168,8 +168,13 @@ if [ -n "$window" ]; then
   xdotool windowfocus --sync "$box" 2>/dev/null || true
   t0=$(date +%s.%N)
   xdotool key s  # "Sí"
-  # The closing box, "Borrado Terminado", titled as the program.
-  timeout 3600 xdotool search --sync --onlyvisible --name "^Borrar Inactivos\$" >/dev/null
+  # The closing box, "Borrado Terminado", titled as the program; looked for
+  # every 20 ms (xdotool's own --sync waits half a second between looks,
+  # as long as the whole purge at this size).
+  for _ in $(seq 180000); do
+    xdotool search --onlyvisible --name "^Borrar Inactivos\$" >/dev/null 2>&1 && break
+    sleep 0.02
+  done
   t1=$(date +%s.%N)
   window_s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }')
   xdotool key Return

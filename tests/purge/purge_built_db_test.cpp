@@ -9,9 +9,12 @@
 #include <map>
 #include <set>
 
+#include "format/data_page.h"
 #include "jet/checker.h"
 #include "jet/creator.h"
 #include "jet/database.h"
+#include "jet/error.h"
+#include "jet/query.h"
 #include "purge/purge_run.h"
 #include "support/fake_runtime.h"
 #include "support/shared_fixtures.h"
@@ -266,6 +269,44 @@ TEST_P(PurgeOnBuiltDatabase, AFailureAfterABatchTakesBackOnlyTheFailingClient) {
   }
   jet::Database db(file_.string());
   EXPECT_TRUE(jet::checkDatabase(db).ok());
+}
+
+// A client's row that is found dead only when the deletes are made (its
+// slot deleted, its index entry left): that client and those after it stay,
+// the ones before it are gone with their rows, and the error is reported.
+TEST_P(PurgeOnBuiltDatabase, ARowFoundDeadAtTheEndFailsItsClientOnly) {
+  std::vector<Client> clients;
+  for (int i = 0; i < 40; ++i) clients.push_back({1000 + i, "H", 2001, 1, 1, 0, 0, 1, 1, 0});
+  build(file_, GetParam(), clients, false);
+  {
+    jet::Database db(file_.string(), jet::OpenMode::ReadWrite);
+    const std::vector<jet::RowId> rows =
+        jet::select(db, "SELECT * FROM horascli WHERE codcli = 1019");
+    ASSERT_EQ(rows.size(), 1u);
+    db.begin();
+    ASSERT_TRUE(jet::deleteSlot(const_cast<jet::PageSource&>(db.pages()).writablePage(rows[0].page),
+                                db.format(), rows[0].row));
+    db.commit();
+  }
+  {
+    Form form(file_.string());
+    form.text1 = "01/01/2020";
+    try {
+      purge::runPurge(rt_, form);
+      ADD_FAILURE() << "the dead row went unnoticed";
+    } catch (const jet::JetError& e) {
+      EXPECT_EQ(e.number(), jet::err::kBadFormat);
+    }
+  }
+  std::set<int64_t> want;
+  for (int code = 1019; code < 1040; ++code) want.insert(code);
+  EXPECT_EQ(clientCodes(file_), want);
+  const auto rows = dependentRows(file_);
+  std::map<int64_t, int> products, hours;
+  for (int64_t code : want) products[code] = hours[code] = 1;
+  hours.erase(1019);  // the dead row
+  EXPECT_EQ(rows.at("cliprod"), products);
+  EXPECT_EQ(rows.at("horascli"), hours);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PurgeOnBuiltDatabase,
