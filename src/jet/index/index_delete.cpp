@@ -60,37 +60,48 @@ bool IndexEntryRemover::removeInLeaf(PageSource& pages, uint32_t& leaf, const Ro
   const Format& fmt = *fmt_;
   const IndexPageView p(pages, fmt, leaf, def_->page);
   if (!p.ok || !p.leaf) return false;
+  // The entries to remove: most on the leaf's bytes at once; the last, and
+  // on a page sharing a prefix the first, the general way after them.
   std::vector<IndexPageView::Span> gone;
+  std::vector<IndexEntry> general;
   std::vector<uint8_t> whole;
-  IndexPageView::Span e = p.around(0);
-  for (; e.from < p.length; e = p.after(e)) {
+  EntryTally tally;
+  for (IndexPageView::Span e = p.around(0); e.from < p.length; e = p.after(e)) {
     if (!p.valid(e)) return false;
     // The entry with its prefix restored: the key, then the row pointer.
     const size_t size = p.whole(e), head = p.head(e);
     whole.resize(size);
     std::memcpy(whole.data(), p.data, std::min(head, size));
     std::memcpy(whole.data() + head, p.data + e.from, size - head);
-    const uint32_t pointer = getIndexRowPointer(whole.data() + size - kRowPointerSize).toPointer();
+    const RowId row = getIndexRowPointer(whole.data() + size - kRowPointerSize);
+    const uint32_t pointer = row.toPointer();
     if (!rows.has(pointer)) continue;
-    if (e.to == p.length || (p.prefix > 0 && e.from == 0)) return false;
-    gone.push_back(e);
+    if (!std::binary_search(untallied.begin(), untallied.end(), pointer)) {
+      tally.add(whole.data(), size - kRowPointerSize, pointer);
+    }
+    if (e.to == p.length || (p.prefix > 0 && e.from == 0)) {
+      IndexEntry entry;
+      entry.key.assign(whole.begin(), whole.end() - kRowPointerSize);
+      entry.row = row;
+      general.push_back(std::move(entry));
+    } else {
+      gone.push_back(e);
+    }
   }
   const uint32_t next = ByteView(p.bytes, fmt.page_size).u32(fmt.index_next);
-  if (!gone.empty()) {
-    // Tallied only now that the leaf is known to be done here.
-    for (const IndexPageView::Span& g : gone) {
-      const size_t size = p.whole(g), head = p.head(g);
-      whole.resize(size);
-      std::memcpy(whole.data(), p.data, std::min(head, size));
-      std::memcpy(whole.data() + head, p.data + g.from, size - head);
-      const uint32_t pointer =
-          getIndexRowPointer(whole.data() + size - kRowPointerSize).toPointer();
-      if (!std::binary_search(untallied.begin(), untallied.end(), pointer)) {
-        removed.add(whole.data(), size - kRowPointerSize, pointer);
-      }
+  if (!gone.empty()) p.removeMany(fmt, gone, pages.writablePage(leaf));
+  for (const IndexEntry& entry : general) {
+    IndexTreeEditor editor(pages, fmt, index_->root_page, def_->page, index_->used_map);
+    hint_ = {};
+    if (!editor.removeEntry(entry)) {
+      throwBadFormat(pages.path(),
+                     "el índice con raíz en la página " + std::to_string(index_->root_page) +
+                         " de la tabla '" + def_->name + "' pierde la entrada de la fila " +
+                         std::to_string(entry.row.page) + ":" + std::to_string(entry.row.row));
     }
-    p.removeMany(fmt, gone, pages.writablePage(leaf));
   }
+  removed.count += tally.count;
+  removed.sum += tally.sum;
   leaf = next;
   return true;
 }
@@ -113,8 +124,8 @@ void IndexEntryRemover::removeMarked(PageSource& pages, const RowMarks& rows,
                                        " forma un ciclo de páginas hermanas");
     }
     const PageSource::Scope scope(pages);
-    // Most leaves lose entries neither first nor last: done on the leaf's
-    // bytes in one pass. The others go an entry at a time.
+    // A leaf the quick view cannot read goes the checked way, an entry at a
+    // time, which tells damage from the unusual.
     if (removeInLeaf(pages, leaf, rows, untallied, removed)) continue;
     IndexPage page = walker.page(leaf);
     if (!page.leaf) {

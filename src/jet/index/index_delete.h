@@ -73,10 +73,10 @@ class IndexEntryRemover {
   void forgetLeaf() { hint_ = {}; }
 
  private:
-  // removeMarked on one leaf, in place on its bytes: false, changing
-  // nothing, when the general way must decide (a leaf that loses its first
-  // or last entry, or one this view cannot read); else `leaf` becomes the
-  // next leaf.
+  // removeMarked on one leaf: its entries on the leaf's bytes in one pass,
+  // but for the last and, on a page sharing a prefix, the first, which go
+  // the general way after them. False, changing nothing, when this view
+  // cannot read the leaf; else `leaf` becomes the next leaf.
   bool removeInLeaf(PageSource& pages, uint32_t& leaf, const RowMarks& rows,
                     const std::vector<uint32_t>& untallied, EntryTally& removed);
   // The entry with this key (none: a key the encoder cannot build), else
