@@ -175,12 +175,19 @@ struct IndexPageView {
 
   bool bit(size_t at) const { return (bitmap[at / 8] >> (at % 8)) & 1; }
 
-  // The first set bit at or after `at` (there is one: the bit at `length`).
+  // The first set bit at or after `at` (there is one: the bit at `length`);
+  // past the bitmap, `at` itself.
   size_t nextSet(size_t at) const {
     for (;;) {
       const size_t byte = at / 8;
+      // Past the bitmap (after the last entry) there is no entry to find.
+      if (byte >= bitmap_bytes) return at;
       uint64_t w = 0;
-      std::memcpy(&w, bitmap + byte, std::min<size_t>(8, bitmap_bytes - byte));
+      if (byte + 8 <= bitmap_bytes) {
+        std::memcpy(&w, bitmap + byte, 8);  // one load
+      } else {
+        std::memcpy(&w, bitmap + byte, bitmap_bytes - byte);
+      }
       w >>= at % 8;
       if (w != 0) return at + static_cast<size_t>(std::countr_zero(w));
       at = (byte + 8) * 8;  // none up to the end of the eight bytes read
