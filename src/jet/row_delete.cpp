@@ -97,13 +97,17 @@ std::vector<uint8_t> PendingRows::tables() const {
   return out;
 }
 
-std::vector<uint32_t> PendingRows::rowsOf(uint8_t table) const {
+std::vector<uint32_t> PendingRows::rowsOf(uint8_t table, uint32_t first, uint32_t end) const {
+  auto wanted = [&](size_t i) {
+    const uint32_t page = log_.pointer(i) >> 8;
+    return log_.table(i) == table && page >= first && page < end;
+  };
   size_t n = 0;
-  for (size_t i = 0; i < log_.size(); ++i) n += log_.table(i) == table;
+  for (size_t i = 0; i < log_.size(); ++i) n += wanted(i);
   std::vector<uint32_t> rows;
   rows.reserve(n);
   for (size_t i = 0; i < log_.size(); ++i) {
-    if (log_.table(i) == table) rows.push_back(log_.pointer(i));
+    if (wanted(i)) rows.push_back(log_.pointer(i));
   }
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
@@ -287,7 +291,7 @@ void RowDeleter::applyPending() {
   // the file, so one set of marks serves every table).
   const RowMarks marks(pending_.unhide());
   for (uint8_t number : pending_.tables()) {
-    applyTable(*tables_[number], number, pending_.rowsOf(number), marks);
+    applyTable(*tables_[number], number, marks);
   }
   pending_.clear();
   tables_.clear();
@@ -295,8 +299,7 @@ void RowDeleter::applyPending() {
   lookups_.clear();
 }
 
-void RowDeleter::applyTable(const TableDef& def, uint8_t number, const std::vector<uint32_t>& rows,
-                            const RowMarks& marks) {
+void RowDeleter::applyTable(const TableDef& def, uint8_t number, const RowMarks& marks) {
   std::vector<IndexEntryRemover>& removers = removersOf(def);
   const std::vector<bool> needed = indexedColumns(def);
   // Each row in page order: read (the entries its values give each index
@@ -307,21 +310,30 @@ void RowDeleter::applyTable(const TableDef& def, uint8_t number, const std::vect
   std::vector<EntryTally> expected(removers.size()), removed(removers.size());
   std::vector<std::vector<uint32_t>> untallied(removers.size());  // keys the encoder cannot build
   std::vector<uint32_t> parts_freed;
-  for (uint32_t pointer : rows) {
-    const PageSource::Scope scope(pages_);
-    const RowId id = RowId::fromPointer(pointer);
-    RowParts parts;
-    try {
-      parts = readParts(def, id, needed);
-    } catch (const JetError&) {
-      retry_point_ = pending_.savepointOf(pointer, number);
-      throw;
+  // The rows a slice of the file's pages at a time, so that a large table's
+  // rows are never all listed at once.
+  constexpr uint32_t kSlices = 8;
+  const uint32_t pages = pages_.pageCount(), slice = pages / kSlices + 1;
+  uint32_t count = 0;
+  for (uint32_t first = 0; first < pages; first += slice) {
+    const std::vector<uint32_t> rows = pending_.rowsOf(number, first, first + slice);
+    count += static_cast<uint32_t>(rows.size());
+    for (uint32_t pointer : rows) {
+      const PageSource::Scope scope(pages_);
+      const RowId id = RowId::fromPointer(pointer);
+      RowParts parts;
+      try {
+        parts = readParts(def, id, needed);
+      } catch (const JetError&) {
+        retry_point_ = pending_.savepointOf(pointer, number);
+        throw;
+      }
+      for (size_t i = 0; i < removers.size(); ++i) {
+        if (!removers[i].tally(parts.values, id, expected[i])) untallied[i].push_back(pointer);
+      }
+      for (RowId r : parts.freed) parts_freed.push_back(r.toPointer());
+      deleteSlotOf(id);
     }
-    for (size_t i = 0; i < removers.size(); ++i) {
-      if (!removers[i].tally(parts.values, id, expected[i])) untallied[i].push_back(pointer);
-    }
-    for (RowId r : parts.freed) parts_freed.push_back(r.toPointer());
-    deleteSlotOf(id);
   }
   // Then the parts, the row count, and each index in one pass along its
   // leaves, the rows' entries found by their row pointers. The entries
@@ -334,7 +346,7 @@ void RowDeleter::applyTable(const TableDef& def, uint8_t number, const std::vect
   }
   {
     const PageSource::Scope scope(pages_);
-    dropFromRowCount(def, static_cast<uint32_t>(rows.size()));
+    dropFromRowCount(def, count);
   }
   for (size_t i = 0; i < removers.size(); ++i) {
     removers[i].removeMarked(pages_, marks, untallied[i], removed[i]);

@@ -72,8 +72,9 @@ class PendingRows {
   void clear();
   // The tables with rows recorded, in the order of their lowest row pointer.
   std::vector<uint8_t> tables() const;
-  // The pointers of the rows recorded for `table`, ascending (the file's order).
-  std::vector<uint32_t> rowsOf(uint8_t table) const;
+  // The pointers of the rows recorded for `table` on pages [first, end),
+  // ascending (the file's order).
+  std::vector<uint32_t> rowsOf(uint8_t table, uint32_t first, uint32_t end) const;
   // Readers see the rows again (the commit is deleting them); the log
   // stays. Returns their bits, as RowMarks takes them.
   std::vector<uint64_t> unhide() { return std::move(bits_); }
@@ -142,8 +143,7 @@ class RowDeleter {
   RowParts readParts(const TableDef& def, RowId id, const std::vector<bool>& needed);
   std::vector<bool> indexedColumns(const TableDef& def) const;
   void deleteOne(const TableDef& def, RowId id);
-  void applyTable(const TableDef& def, uint8_t number, const std::vector<uint32_t>& rows,
-                  const RowMarks& marks);
+  void applyTable(const TableDef& def, uint8_t number, const RowMarks& marks);
   // The table's number in the log; none when 256 tables have one already.
   std::optional<uint8_t> numberOf(const TableDef& def);
   void dropFromRowCount(const TableDef& def, uint32_t count);
