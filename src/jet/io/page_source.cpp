@@ -10,7 +10,7 @@ namespace jet {
 
 namespace {
 
-constexpr size_t kDefaultCacheBytes = size_t{32} << 20;
+constexpr size_t kDefaultCacheBytes = size_t{28} << 20;
 // Page buffers kept for reuse when pages are dropped.
 constexpr size_t kSpareBuffers = 256;
 // Pages written in place with one call, at most, when they follow each other.

@@ -5,7 +5,7 @@
 // before the changed pages go to the file. The file, the journal and the
 // lock file are reached through the operating-system layer (io/os.h).
 //
-// The cache has a limit (about 32 MB of pages unless set), because a purge
+// The cache has a limit (about 28 MB of pages unless set), because a purge
 // reads and changes more of a large file than the computer may hold:
 // - Views are plain pointers, so a page is only ever dropped while nothing
 //   can be looking at it. A page is pinned while a Scope that touched it is

@@ -121,7 +121,7 @@ class Database {
   // After deferDeletes, the changes wait for the commit.
   void deleteRow(const Table& table, RowId id);
   // The most pages of the file kept in memory between operations (about
-  // 32 MB unless set; 0: no limit). Changed pages past it are written
+  // 28 MB unless set; 0: no limit). Changed pages past it are written
   // before the commit, through the journal (see io/page_source.h).
   void setCacheLimit(size_t pages);
   // Throws 3027 unless rows of the table may be deleted: the database is
