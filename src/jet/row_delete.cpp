@@ -315,8 +315,9 @@ void RowDeleter::applyTable(const TableDef& def, uint8_t number, const RowMarks&
   constexpr uint32_t kSlices = 8;
   const uint32_t pages = pages_.pageCount(), slice = pages / kSlices + 1;
   uint32_t count = 0;
+  std::vector<uint32_t> rows;
   for (uint32_t first = 0; first < pages; first += slice) {
-    const std::vector<uint32_t> rows = pending_.rowsOf(number, first, first + slice);
+    rows = pending_.rowsOf(number, first, first + slice);
     count += static_cast<uint32_t>(rows.size());
     for (uint32_t pointer : rows) {
       const PageSource::Scope scope(pages_);
