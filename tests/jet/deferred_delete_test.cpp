@@ -68,7 +68,9 @@ struct Seen {
 // `sound`: the file must pass the checker (one damaged on purpose need not).
 Seen seen(const fs::path& file, bool sound = true) {
   jet::Database db(file.string());
-  if (sound) EXPECT_TRUE(jet::checkDatabase(db).ok()) << file.filename() << " fails the checker";
+  if (sound) {
+    EXPECT_TRUE(jet::checkDatabase(db).ok()) << file.filename() << " fails the checker";
+  }
   Seen out;
   for (const std::string& name : db.tableNames()) {
     const jet::Table t = db.table(name);
