@@ -9,13 +9,6 @@
 
 namespace jet {
 
-RowMarks::RowMarks(const std::vector<uint32_t>& pointers) {
-  for (uint32_t p : pointers) {
-    if ((p >> 6) >= bits_.size()) bits_.resize((p >> 6) + 1, 0);
-    bits_[p >> 6] |= uint64_t{1} << (p & 63);
-  }
-}
-
 void EntryTally::add(const uint8_t* key, size_t size, uint32_t pointer) {
   // FNV-1a over the key, then the pointer, finished with a 64-bit mixer so
   // that sums of different sets of entries do not meet by accident.
@@ -93,12 +86,7 @@ bool IndexEntryRemover::removeInLeaf(PageSource& pages, uint32_t& leaf, const Ro
   for (const IndexEntry& entry : general) {
     IndexTreeEditor editor(pages, fmt, index_->root_page, def_->page, index_->used_map);
     hint_ = {};
-    if (!editor.removeEntry(entry)) {
-      throwBadFormat(pages.path(),
-                     "el índice con raíz en la página " + std::to_string(index_->root_page) +
-                         " de la tabla '" + def_->name + "' pierde la entrada de la fila " +
-                         std::to_string(entry.row.page) + ":" + std::to_string(entry.row.row));
-    }
+    if (!editor.removeEntry(entry)) missing(pages, entry.row);
   }
   removed.count += tally.count;
   removed.sum += tally.sum;
@@ -142,12 +130,7 @@ void IndexEntryRemover::removeMarked(PageSource& pages, const RowMarks& rows,
         removed.add(e.key.data(), e.key.size(), pointer);
       }
       IndexTreeEditor editor(pages, *fmt_, index_->root_page, def_->page, index_->used_map);
-      if (!editor.removeEntry(e, &hint_)) {
-        throwBadFormat(pages.path(),
-                       "el índice con raíz en la página " + std::to_string(index_->root_page) +
-                           " de la tabla '" + def_->name + "' pierde la entrada de la fila " +
-                           std::to_string(e.row.page) + ":" + std::to_string(e.row.row));
-      }
+      if (!editor.removeEntry(e, &hint_)) missing(pages, e.row);
     }
     leaf = next;
   }
@@ -177,6 +160,10 @@ void IndexEntryRemover::removeKey(PageSource& pages, std::vector<uint8_t>* key, 
     return;
   }
   if (editor.removeRow(row)) return;
+  missing(pages, row);
+}
+
+void IndexEntryRemover::missing(const PageSource& pages, RowId row) const {
   throwBadFormat(pages.path(), "el índice con raíz en la página " +
                                    std::to_string(index_->root_page) + " de la tabla '" +
                                    def_->name + "' no tiene la entrada de la fila " +

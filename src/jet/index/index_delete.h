@@ -22,7 +22,6 @@ namespace jet {
 // Rows marked for deletion, one bit per row pointer.
 class RowMarks {
  public:
-  explicit RowMarks(const std::vector<uint32_t>& pointers);
   // Bit p % 64 of word p / 64 marks row pointer p.
   explicit RowMarks(std::vector<uint64_t> bits) : bits_(std::move(bits)) {}
   bool has(uint32_t pointer) const {
@@ -79,6 +78,8 @@ class IndexEntryRemover {
   // cannot read the leaf; else `leaf` becomes the next leaf.
   bool removeInLeaf(PageSource& pages, uint32_t& leaf, const RowMarks& rows,
                     const std::vector<uint32_t>& untallied, EntryTally& removed);
+  // Throws the format error of an index without the row's entry.
+  [[noreturn]] void missing(const PageSource& pages, RowId row) const;
   // The entry with this key (none: a key the encoder cannot build), else
   // the one that points at the row.
   void removeKey(PageSource& pages, std::vector<uint8_t>* key, RowId row);
