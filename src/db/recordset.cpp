@@ -87,4 +87,14 @@ jet::Value Recordset::field(std::string_view name) const {
   return table_.read(rows_[static_cast<size_t>(position_)], *index);
 }
 
+void Recordset::readAhead(std::string_view name, size_t count,
+                          const std::function<void(const jet::Value&)>& visit) const {
+  auto index = table_.def().findColumn(name);
+  if (!index) throw jet::JetError(jet::Msg::kItemNotFound);
+  long p = nextLive(std::max(position_, 0L));
+  for (size_t n = 0; n < count && p < static_cast<long>(rows_.size()); ++n, p = nextLive(p + 1)) {
+    visit(table_.read(rows_[static_cast<size_t>(p)], *index));
+  }
+}
+
 }  // namespace db

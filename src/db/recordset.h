@@ -36,6 +36,10 @@ class Recordset {
 
   // A field of the current row, by name without regard to case.
   jet::Value field(std::string_view name) const;
+  // Reads the field of the live rows from the current one on, at most
+  // `count` of them, for a caller about to visit them one by one.
+  void readAhead(std::string_view name, size_t count,
+                 const std::function<void(const jet::Value&)>& visit) const;
   bool hasCurrentRow() const;
   const jet::Table& table() const { return table_; }
   jet::Database& database() const { return *database_; }

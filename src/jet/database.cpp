@@ -272,6 +272,10 @@ const IndexLookup& Database::lookup(const Table& table, size_t column) const {
   return state_->lookups.get(table, column);
 }
 
+void Database::prepareLookup(const Table& table, size_t column, std::vector<int64_t> values) const {
+  lookup(table, column).prepare(std::move(values));
+}
+
 void Database::deleteRow(const Table& table, RowId id) {
   const bool in_unit = inUnit();
   try {

@@ -64,7 +64,8 @@ void PendingRows::add(RowId id, uint8_t table) {
 }
 
 void PendingRows::mark() {
-  if (marks_.empty() || marks_.back() != log_.size()) marks_.push_back(log_.size());
+  if (marks_.empty() || marks_.back() != log_.size())
+    marks_.push_back(static_cast<uint32_t>(log_.size()));
 }
 
 void PendingRows::rollbackToMark() {
@@ -76,7 +77,7 @@ void PendingRows::rollbackToMark() {
 void PendingRows::clear() {
   log_.clear();
   std::vector<uint64_t>().swap(bits_);
-  std::vector<size_t>().swap(marks_);
+  std::vector<uint32_t>().swap(marks_);
 }
 
 std::vector<uint8_t> PendingRows::tables() const {
@@ -97,21 +98,37 @@ std::vector<uint8_t> PendingRows::tables() const {
   return out;
 }
 
-std::vector<uint32_t> PendingRows::rowsOf(uint8_t table, uint32_t first, uint32_t end) const {
-  auto wanted = [&](size_t i) {
-    const uint32_t page = log_.pointer(i) >> 8;
-    return log_.table(i) == table && page >= first && page < end;
-  };
-  size_t n = 0;
-  for (size_t i = 0; i < log_.size(); ++i) n += wanted(i);
-  std::vector<uint32_t> rows;
-  rows.reserve(n);
+std::vector<uint32_t> PendingRows::sliceEnds(uint8_t table, uint32_t pages, size_t most) const {
+  // Rows counted by runs of pages, a few thousand runs over the file.
+  unsigned shift = 0;
+  while ((pages >> shift) > 4096) ++shift;
+  std::vector<size_t> count((size_t{pages} >> shift) + 2, 0);
   for (size_t i = 0; i < log_.size(); ++i) {
-    if (wanted(i)) rows.push_back(log_.pointer(i));
+    if (log_.table(i) != table) continue;
+    ++count[std::min<size_t>((log_.pointer(i) >> 8) >> shift, count.size() - 1)];
+  }
+  std::vector<uint32_t> ends;
+  size_t in = 0;
+  for (size_t run = 0; run + 1 < count.size(); ++run) {
+    if (in > 0 && in + count[run] > most) {
+      ends.push_back(static_cast<uint32_t>(run << shift));
+      in = 0;
+    }
+    in += count[run];
+  }
+  ends.push_back(UINT32_MAX);
+  return ends;
+}
+
+void PendingRows::rowsOf(uint8_t table, uint32_t first, uint32_t end,
+                         std::vector<uint32_t>& rows) const {
+  rows.clear();
+  for (size_t i = 0; i < log_.size(); ++i) {
+    const uint32_t page = log_.pointer(i) >> 8;
+    if (log_.table(i) == table && page >= first && page < end) rows.push_back(log_.pointer(i));
   }
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-  return rows;
 }
 
 size_t PendingRows::savepointOf(uint32_t pointer, uint8_t table) const {
@@ -311,13 +328,13 @@ void RowDeleter::applyTable(const TableDef& def, uint8_t number, const RowMarks&
   std::vector<std::vector<uint32_t>> untallied(removers.size());  // keys the encoder cannot build
   std::vector<uint32_t> parts_freed;
   // The rows a slice of the file's pages at a time, so that a large table's
-  // rows are never all listed at once.
-  constexpr uint32_t kSlices = 8;
-  const uint32_t pages = pages_.pageCount(), slice = pages / kSlices + 1;
-  uint32_t count = 0;
+  // rows are never all listed at once (a megabyte of them at most).
+  constexpr size_t kSliceRows = size_t{1} << 18;
+  uint32_t count = 0, first = 0;
   std::vector<uint32_t> rows;
-  for (uint32_t first = 0; first < pages; first += slice) {
-    rows = pending_.rowsOf(number, first, first + slice);
+  for (uint32_t end : pending_.sliceEnds(number, pages_.pageCount(), kSliceRows)) {
+    pending_.rowsOf(number, first, end, rows);
+    first = end;
     count += static_cast<uint32_t>(rows.size());
     for (uint32_t pointer : rows) {
       const PageSource::Scope scope(pages_);

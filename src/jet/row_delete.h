@@ -72,9 +72,13 @@ class PendingRows {
   void clear();
   // The tables with rows recorded, in the order of their lowest row pointer.
   std::vector<uint8_t> tables() const;
+  // Page numbers that cut the rows recorded for `table` into slices of
+  // about `most` rows (a page's rows never apart), in order; the last is
+  // past every page.
+  std::vector<uint32_t> sliceEnds(uint8_t table, uint32_t pages, size_t most) const;
   // The pointers of the rows recorded for `table` on pages [first, end),
-  // ascending (the file's order).
-  std::vector<uint32_t> rowsOf(uint8_t table, uint32_t first, uint32_t end) const;
+  // ascending (the file's order), into `rows`.
+  void rowsOf(uint8_t table, uint32_t first, uint32_t end, std::vector<uint32_t>& rows) const;
   // Readers see the rows again (the commit is deleting them); the log
   // stays. Returns their bits, as RowMarks takes them.
   std::vector<uint64_t> unhide() { return std::move(bits_); }
@@ -90,8 +94,10 @@ class PendingRows {
 
   RecordLog log_;
   std::vector<uint64_t> bits_;
-  uint32_t pages_ = 0;         // reserveFor's
-  std::vector<size_t> marks_;  // the savepoints' lengths of the log, ascending
+  uint32_t pages_ = 0;  // reserveFor's
+  // The savepoints' lengths of the log, ascending (a file holds far fewer
+  // than 2^32 rows).
+  std::vector<uint32_t> marks_;
 };
 
 class RowDeleter {

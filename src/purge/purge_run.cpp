@@ -1,8 +1,11 @@
 #include "purge/purge_run.h"
 
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "db/schema.h"
+#include "jet/error.h"
 #include "purge/client_batch.h"
 #include "purge/pasafecha.h"
 
@@ -19,6 +22,53 @@ constexpr Dependent kDependents[] = {
     {&FormChannels::Data2, db::schema::kProducts},
     {&FormChannels::Data3, db::schema::kHours},
     {&FormChannels::Data4, db::schema::kDays},
+};
+
+// Asks the dependent tables ahead for the rows of the clients to come, a
+// run of clients at a time, in the order of their codcli indexes: asked in
+// the order of the client table, each question would read another leaf of
+// a large index, long gone from the cache since it was last read. Only
+// reading is done ahead; each client's rows are still asked for, and
+// deleted, in its turn.
+class LookAhead {
+ public:
+  void before(const db::Recordset& clients) {
+    if (left_ > 0) {
+      --left_;
+      return;
+    }
+    std::vector<int64_t> codes;
+    codes.reserve(kRun);
+    try {
+      clients.readAhead(db::schema::kClientCode, kRun, [&](const jet::Value& v) {
+        if (v.kind() == jet::Value::Kind::Int) codes.push_back(v.asInt());
+      });
+    } catch (const jet::JetError&) {
+      return;  // it fails again where the run reads it, in its turn
+    }
+    left_ = kRun - 1;
+    prepare(clients.database(), codes);
+  }
+
+  // Forgets the answers asked ahead, before the commit needs the memory.
+  void finish(const db::Recordset& clients) { prepare(clients.database(), {}); }
+
+ private:
+  static void prepare(jet::Database& database, const std::vector<int64_t>& codes) {
+    for (const Dependent& dep : kDependents) {
+      try {
+        const jet::Table table = database.table(dep.table);
+        if (auto column = table.def().findColumn(db::schema::kDependentClientCode)) {
+          database.prepareLookup(table, *column, codes);
+        }
+      } catch (const jet::JetError&) {
+        // As above: the run's own question fails in its turn.
+      }
+    }
+  }
+
+  static constexpr size_t kRun = 65536;
+  size_t left_ = 0;
 };
 
 }  // namespace
@@ -60,8 +110,10 @@ void runPurge(runtime::Runtime& rt, PurgeForm& form, const BatchLimits& batching
   // 10. Each client with its dependent rows, whole or not at all.
   int drawn = form.Bar1DrawnLength();
   ClientBatch batch(data1.recordset().database(), batching);
+  LookAhead ahead;
   while (!data1.recordset().isEOF()) {
     batch.beginClient();
+    ahead.before(data1.recordset());
     for (const Dependent& dep : kDependents) {
       const std::string code = runtime::Trim(rt.Str(form.Text2()));
       db::RecordChannel& channel = channels.*dep.channel;
@@ -81,6 +133,7 @@ void runPurge(runtime::Runtime& rt, PurgeForm& form, const BatchLimits& batching
     batch.endClient();
     if (!data1.recordset().isEOF()) data1.recordset().MoveNext();
   }
+  ahead.finish(data1.recordset());
   batch.finish();
 
   // 11-12.

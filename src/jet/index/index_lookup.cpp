@@ -287,13 +287,15 @@ std::vector<RowId> IndexLookup::find(const Value& v) const {
     std::optional<int64_t> n = wholeNumber(v);
     if (!n) return {};  // a fraction, or no number at all: no whole number equals it
     if (index_) {
-      // The index pages the walk reads may go once it is done: a purge asks
-      // for every client and would otherwise keep the whole index.
-      const PageSource::Scope scope(db_->pages());
-      answered_ = walk(*n);
-      // Entries of one value come by row pointer, the scan order; a damaged
-      // index may give them otherwise.
-      std::sort(answered_.begin(), answered_.end());
+      if (!prepared(*n)) {
+        // The index pages the walk reads may go once it is done: a purge
+        // asks for every client and would otherwise keep the whole index.
+        const PageSource::Scope scope(db_->pages());
+        answered_ = walk(*n);
+        // Entries of one value come by row pointer, the scan order; a
+        // damaged index may give them otherwise.
+        std::sort(answered_.begin(), answered_.end());
+      }
       answered_value_ = *n;
       std::vector<RowId> rows;
       rows.reserve(answered_.size());
@@ -312,6 +314,51 @@ std::vector<RowId> IndexLookup::find(const Value& v) const {
   if (!key) return {};
   auto it = by_key_.find(*key);
   return it == by_key_.end() ? std::vector<RowId>{} : it->second;
+}
+
+void IndexLookup::prepare(std::vector<int64_t> values) const {
+  // The last answers go first; their memory serves the next ones, and goes
+  // when no more are asked for.
+  prepared_values_.clear();
+  prepared_starts_.clear();
+  prepared_rows_.clear();
+  if (!index_ || values.empty()) {
+    std::vector<int64_t>().swap(prepared_values_);
+    std::vector<uint32_t>().swap(prepared_starts_);
+    std::vector<uint32_t>().swap(prepared_rows_);
+    return;
+  }
+  std::sort(values.begin(), values.end());
+  values.erase(std::unique(values.begin(), values.end()), values.end());
+  prepared_values_.reserve(values.size());
+  prepared_starts_.reserve(values.size() + 1);
+  const PageSource& pages = db_->pages();
+  const uint64_t at = pages.changeCount();
+  for (int64_t v : values) {
+    std::vector<uint32_t> rows;
+    try {
+      const PageSource::Scope scope(pages);
+      rows = walk(v);
+    } catch (const JetError&) {
+      break;
+    }
+    std::sort(rows.begin(), rows.end());
+    prepared_values_.push_back(v);
+    prepared_starts_.push_back(static_cast<uint32_t>(prepared_rows_.size()));
+    prepared_rows_.insert(prepared_rows_.end(), rows.begin(), rows.end());
+  }
+  prepared_starts_.push_back(static_cast<uint32_t>(prepared_rows_.size()));
+  prepared_at_ = at;
+}
+
+bool IndexLookup::prepared(int64_t value) const {
+  if (prepared_values_.empty() || prepared_at_ != db_->pages().changeCount()) return false;
+  const auto it = std::lower_bound(prepared_values_.begin(), prepared_values_.end(), value);
+  if (it == prepared_values_.end() || *it != value) return false;
+  const size_t k = static_cast<size_t>(it - prepared_values_.begin());
+  answered_.assign(prepared_rows_.begin() + prepared_starts_[k],
+                   prepared_rows_.begin() + prepared_starts_[k + 1]);
+  return true;
 }
 
 void IndexLookup::disagrees(RowId id) const {

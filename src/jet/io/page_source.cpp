@@ -79,6 +79,7 @@ FileIdentity PageSource::currentIdentity() const {
 // With the write lock held: a finished journal is played back whole, a
 // damaged or foreign one stops the open, an unfinished one is removed.
 void PageSource::recoverJournal() {
+  ++change_count_;
   journal_.removeUnfinished();
   std::optional<JournalIndex> j = journal_.read();
   if (j) {
@@ -207,6 +208,7 @@ void PageSource::releaseReadPages() const {
 }
 
 void PageSource::setPage(uint32_t number, std::vector<uint8_t> bytes) {
+  ++change_count_;
   if (number >= page_count_ || bytes.size() != page_size_) return;
   drop(number);
   Slot& s = slots_[number];
@@ -407,6 +409,7 @@ uint32_t PageSource::appendPage() {
 
 // Forgets the pages from `count` on (added by the unit), journal entries included.
 void PageSource::dropPagesFrom(uint32_t count) {
+  ++change_count_;
   if (count >= page_count_) return;
   for (uint32_t n = count; n < page_count_; ++n) {
     originals_.erase(n);
@@ -424,6 +427,7 @@ void PageSource::dropPagesFrom(uint32_t count) {
 }
 
 uint8_t* PageSource::writablePage(uint32_t number) {
+  ++change_count_;
   if (!in_unit_) throw std::logic_error("page change outside a unit of work");
   if (number == 0) throw std::logic_error("the header page is never changed in place");
   ByteView current = page(number);
@@ -450,6 +454,7 @@ void PageSource::savepoint() {
 }
 
 void PageSource::rollbackToSavepoint() {
+  ++change_count_;
   if (!in_unit_ && unit_failed_) return;  // the whole unit is taken back already
   if (!in_unit_ || !savepoint_set_) throw std::logic_error("no savepoint to go back to");
   dropPagesFrom(savepoint_page_count_);
@@ -551,6 +556,7 @@ void PageSource::putBackFromJournal() {
 }
 
 void PageSource::rollbackUnit() {
+  ++change_count_;
   if (!in_unit_) return;
   dropPagesFrom(unit_page_count_);
   for (const auto& [number, original] : originals_) {

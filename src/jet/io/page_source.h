@@ -135,6 +135,10 @@ class PageSource {
   bool inUnit() const { return in_unit_; }
   // Whether the open unit changed a page yet.
   bool hasChanges() const { return !changed_.empty(); }
+  // Grows whenever a page may have changed (a page given to change, taken
+  // back or played back from a journal): what was read from the pages
+  // under an equal count still holds.
+  uint64_t changeCount() const { return change_count_; }
   // A page to change; only inside a unit, never page 0.
   uint8_t* writablePage(uint32_t number);
   // A new zero-filled page at the end of the file, inside a unit. The
@@ -229,6 +233,7 @@ class PageSource {
   bool has_read_through_ = false;
   FileIdentity identity_;
   bool in_unit_ = false;
+  uint64_t change_count_ = 0;
   bool unit_failed_ = false;                            // a spill failed: the unit was rolled back
   std::map<uint32_t, std::vector<uint8_t>> originals_;  // not yet in the journal
   std::vector<uint32_t> changed_;                       // pages the unit changed
