@@ -103,10 +103,10 @@ std::vector<uint32_t> PendingRows::sliceEnds(uint8_t table, uint32_t pages, size
   unsigned shift = 0;
   while ((pages >> shift) > 4096) ++shift;
   std::vector<size_t> count((size_t{pages} >> shift) + 2, 0);
-  for (size_t i = 0; i < log_.size(); ++i) {
-    if (log_.table(i) != table) continue;
-    ++count[std::min<size_t>((log_.pointer(i) >> 8) >> shift, count.size() - 1)];
-  }
+  const size_t last = count.size() - 1;
+  log_.forEach([&](uint32_t pointer, uint8_t t) {
+    if (t == table) ++count[std::min<size_t>((pointer >> 8) >> shift, last)];
+  });
   std::vector<uint32_t> ends;
   size_t in = 0;
   for (size_t run = 0; run + 1 < count.size(); ++run) {
@@ -123,10 +123,10 @@ std::vector<uint32_t> PendingRows::sliceEnds(uint8_t table, uint32_t pages, size
 void PendingRows::rowsOf(uint8_t table, uint32_t first, uint32_t end,
                          std::vector<uint32_t>& rows) const {
   rows.clear();
-  for (size_t i = 0; i < log_.size(); ++i) {
-    const uint32_t page = log_.pointer(i) >> 8;
-    if (log_.table(i) == table && page >= first && page < end) rows.push_back(log_.pointer(i));
-  }
+  log_.forEach([&](uint32_t pointer, uint8_t t) {
+    const uint32_t page = pointer >> 8;
+    if (t == table && page >= first && page < end) rows.push_back(pointer);
+  });
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
 }

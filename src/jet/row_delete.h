@@ -11,6 +11,7 @@
 // once instead of reading a page for every row.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -39,6 +40,16 @@ class RecordLog {
   void push(uint32_t pointer, uint8_t table);
   uint32_t pointer(size_t i) const { return blocks_[i >> kShift]->pointers[i & kMask]; }
   uint8_t table(size_t i) const { return blocks_[i >> kShift]->tables[i & kMask]; }
+  // Calls visit(pointer, table) for each record, in order: a block at a
+  // time, for the commit's passes over millions of records.
+  template <typename Visit>
+  void forEach(Visit visit) const {
+    for (size_t b = 0; b < blocks_.size(); ++b) {
+      const Block& block = *blocks_[b];
+      const size_t n = std::min(size_ - (b << kShift), size_t{1} << kShift);
+      for (size_t i = 0; i < n; ++i) visit(block.pointers[i], block.tables[i]);
+    }
+  }
   // Keeps the first `count` records.
   void truncate(size_t count);
   void clear();

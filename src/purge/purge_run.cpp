@@ -67,7 +67,7 @@ class LookAhead {
     }
   }
 
-  static constexpr size_t kRun = 65536;
+  static constexpr size_t kRun = 131072;
   size_t left_ = 0;
 };
 
