@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -94,9 +95,14 @@ PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
     place(box, kData[i]);
   }
   // The box shows the field view's text; the field view, wired first, has
-  // taken the new row by then.
-  Data1.onCursorMoved(
-      [this](const db::Recordset&) { text2_box_->setText(QString::fromStdString(Text2.text())); });
+  // taken the new row by then. Being out of sight, it takes it when the
+  // event loop next runs: a purge moves through thousands of clients
+  // between two runs of the loop, and each new text is laid out.
+  Data1.onCursorMoved([this](const db::Recordset&) {
+    if (text2_due_) return;
+    text2_due_ = true;
+    QTimer::singleShot(0, this, [this] { showText2(); });
+  });
 
   Command1[0]->setFocus();
 
@@ -104,7 +110,14 @@ PurgeWindow::PurgeWindow(runtime::Runtime& rt, QWidget* parent)
 }
 
 std::optional<int> PurgeWindow::load() {
-  return FormChannels::load(rt_, "/");
+  std::optional<int> status = FormChannels::load(rt_, "/");
+  if (text2_due_) showText2();
+  return status;
+}
+
+void PurgeWindow::showText2() {
+  text2_due_ = false;
+  text2_box_->setText(QString::fromStdString(Text2.text()));
 }
 
 std::string PurgeWindow::text1() const {

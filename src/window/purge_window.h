@@ -61,8 +61,12 @@ class PurgeWindow : public QWidget, public purge::FormChannels {
   // Runs an event handler; ends the program when it ends in End or an error.
   void dispatch(const std::function<void()>& handler);
 
+  // The field view's box takes the field view's text.
+  void showText2();
+
   runtime::Runtime& rt_;
-  QLineEdit* text2_box_;  // the field view's box, out of sight
+  QLineEdit* text2_box_;    // the field view's box, out of sight
+  bool text2_due_ = false;  // it has yet to take the field view's text
   float bar1_max_ = 100;
   float bar1_value_ = 0;
 };

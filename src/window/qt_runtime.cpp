@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcutEvent>
 #include <QThread>
 #include <QWindow>
 #include <algorithm>
@@ -88,12 +90,38 @@ class WindowBox : public QMessageBox {
   explicit WindowBox(QWidget* window) : QMessageBox(window), window_(window) {}
 
   int exec() override {
+    for (QAbstractButton* b : buttons()) b->installEventFilter(this);
     const int result = QMessageBox::exec();
     if (window_) repaintWindow();
     return result;
   }
 
  protected:
+  // A button's underlined letter, alone or with Alt, presses it at once, as
+  // the platform's own boxes do; Qt would first show the button pressed for
+  // a tenth of a second, holding up the run the answer starts.
+  void keyPressEvent(QKeyEvent* e) override {
+    if (!(e->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier))) {
+      for (QAbstractButton* b : buttons()) {
+        const QKeySequence k = b->shortcut();
+        if (!k.isEmpty() && k[0].key() == e->key() && b->isEnabled()) {
+          b->click();
+          return;
+        }
+      }
+    }
+    QMessageBox::keyPressEvent(e);
+  }
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    auto* b = qobject_cast<QAbstractButton*>(watched);
+    if (b && e->type() == QEvent::Shortcut && !static_cast<QShortcutEvent*>(e)->isAmbiguous() &&
+        b->isEnabled()) {
+      b->click();
+      return true;
+    }
+    return QMessageBox::eventFilter(watched, e);
+  }
+
   void showEvent(QShowEvent* event) override {
     QMessageBox::showEvent(event);  // sizes the box, centred over the window
     if (!window_) return;
@@ -206,7 +234,14 @@ void QtRuntime::setMousePointer(int pointer) {
 void QtRuntime::refreshControl(const std::string& name) {
   QWidget* control = window_ ? window_->findChild<QWidget*>(QString::fromStdString(name)) : nullptr;
   if (!control) throw jet::JetError(jet::Msg::kObjectRequired);
+  constexpr qint64 kFrameMs = 33;
+  QElapsedTimer& since = painted_[name];
+  if (since.isValid() && !since.hasExpired(kFrameMs)) {
+    control->update();
+    return;
+  }
   control->repaint();
+  since.start();
 }
 
 std::string QtRuntime::programDir() const {

@@ -1,10 +1,13 @@
 // The runtime services on Qt, for the program.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
+#include <map>
+#include <string>
 
 #include "runtime/runtime.h"
 
@@ -33,6 +36,10 @@ class QtRuntime : public runtime::Runtime {
              const std::optional<std::string>& title = std::nullopt) override;
   void setMousePointer(int pointer) override;
   int mousePointer() const override { return pointer_; }
+  // Paints the control before returning; one painted less than a
+  // thirtieth of a second ago is painted when the event loop next runs
+  // (a screen shows no more frames than that, and each paint waits on the
+  // display).
   void refreshControl(const std::string& name) override;
   std::string programDir() const override;
   runtime::Date Now() const override;
@@ -42,6 +49,7 @@ class QtRuntime : public runtime::Runtime {
  private:
   QPointer<QWidget> window_;
   int pointer_ = runtime::kPointerDefault;
+  std::map<std::string, QElapsedTimer> painted_;  // by control, since its last paint
 };
 
 }  // namespace window

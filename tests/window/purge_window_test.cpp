@@ -129,6 +129,12 @@ TEST(PurgeWindow, StartUpOpensTheClientsBesideTheProgram) {
   while (clients.def().columns[code].name != "CLICOD") ++code;
   EXPECT_EQ(w.Text2.text(), std::to_string(clients.read(clients.rowIds().front(), code).asInt()));
   EXPECT_EQ(w.findChild<QLineEdit*>("Text2")->text().toStdString(), w.Text2.text());
+  // Out of sight, its box follows the cursor once the event loop runs.
+  const std::string first = w.Text2.text();
+  w.Data1.recordset().MoveNext();
+  QApplication::processEvents();
+  EXPECT_NE(w.Text2.text(), first);
+  EXPECT_EQ(w.findChild<QLineEdit*>("Text2")->text().toStdString(), w.Text2.text());
 }
 
 TEST(PurgeWindow, StartWithoutAUsableDatabaseReportsAndEnds) {
