@@ -331,9 +331,15 @@ const TableDef& Database::tableDefAt(uint32_t page, const std::string& name) con
 }
 std::vector<uint32_t> Table::dataPages() const {
   const PageSource& src = db_->pages();
-  const PageSource::Scope scope(src);
+  std::vector<uint32_t> used;
+  {
+    const PageSource::Scope scope(src);
+    used = readUsageMap(src, db_->format(), def_->used_map);
+  }
   std::vector<uint32_t> out;
-  for (uint32_t pg : readUsageMap(src, db_->format(), def_->used_map)) {
+  for (uint32_t pg : used) {
+    // A page at a time: a large table's pages do not all fit in the cache.
+    const PageSource::Scope scope(src);
     ByteView p = src.page(pg);
     if (p.u8(0) == kDataPage && p.u32(4) == def_->page) out.push_back(pg);
   }

@@ -346,7 +346,8 @@ TEST(PageCache, AUnitCutShortAfterASpillIsUndone) {
 }
 
 // Views handed out stay valid while their scope is open, however small the
-// cache; pages touched outside any scope stay until released.
+// cache; pages touched outside any scope stay until released; pages read
+// ahead are the file's.
 TEST(PageCache, PinnedPagesStayWhileTheirViewsMayBeHeld) {
   CrashOs os;
   build(os);
@@ -377,6 +378,13 @@ TEST(PageCache, PinnedPagesStayWhileTheirViewsMayBeHeld) {
   EXPECT_LE(src.readPagesHeld(), 12u);
   src.releaseReadPages();
   EXPECT_EQ(src.readPagesHeld(), 0u);
+  // Pages read in order come several to a read: each is the file's own.
+  const auto file = *os.contents(kPath);
+  for (uint32_t q = 1; q < n; ++q) {
+    const jet::PageSource::Scope s(src);
+    const jet::ByteView v = src.page(q);
+    EXPECT_TRUE(std::equal(v.data(), v.data() + v.size(), file.begin() + q * 4096)) << q;
+  }
 }
 
 }  // namespace

@@ -189,6 +189,8 @@ class PageSource {
   void dropPagesFrom(uint32_t count);
   void touch(uint32_t number) const;
   uint8_t* load(uint32_t number) const;
+  // A page buffer, a dropped page's when there is one.
+  uint8_t* buffer() const;
   void drop(uint32_t number) const;
   void openScope(bool may_write);
   void closeScope();
@@ -213,6 +215,8 @@ class PageSource {
   uint32_t page_count_ = 0;
   mutable std::vector<Slot> slots_;
   mutable std::vector<std::unique_ptr<uint8_t[]>> spare_;  // buffers of dropped pages
+  mutable uint32_t next_in_order_ = 0;                     // the page after the last read
+  mutable std::vector<uint8_t> ahead_;                     // pages read in one go
   mutable size_t resident_ = 0;  // pages held, page 0 and a hot journal's apart
   mutable size_t peak_resident_ = 0;
   size_t limit_ = 0;      // pages; 0 until the page size is known
