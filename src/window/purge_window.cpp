@@ -136,9 +136,14 @@ void PurgeWindow::setBar1Max(float max) {
   Bar1->setMaximum(barUnits(max));
 }
 
+// The bar shows its new value when the frame around it is refreshed, or
+// when the event loop next runs: Qt's bar would paint itself, and wait on
+// the display, at every visible step of a run.
 void PurgeWindow::setBar1Value(float value) {
   bar1_value_ = value;
+  Bar1->setUpdatesEnabled(false);
   Bar1->setValue(std::min(barUnits(value), Bar1->maximum()));
+  Bar1->setUpdatesEnabled(true);
 }
 
 int PurgeWindow::bar1DrawnLength() const {

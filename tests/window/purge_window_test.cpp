@@ -31,6 +31,23 @@ QRect geometryOf(QWidget& w, const char* name) {
   return c ? c->geometry() : QRect();
 }
 
+// Counts the paint events a widget receives while it lives.
+class CountPaints : public QObject {
+ public:
+  CountPaints(QWidget* w, int& count) : w_(w), count_(count) { w_->installEventFilter(this); }
+  ~CountPaints() override { w_->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++count_;
+    return false;
+  }
+
+ private:
+  QWidget* w_;
+  int& count_;
+};
+
 TEST(PurgeWindow, ShapeAndControls) {
   FakeRuntime rt;
   window::PurgeWindow w(rt);
@@ -256,6 +273,29 @@ TEST(PurgeWindow, BorrarPurgesAndFillsTheBar) {
   }
   jet::Database db((dir / "clientes.mdb").string());
   EXPECT_EQ(db.table("clientes").rowIds().size(), 31u);
+}
+
+// A new value paints the bar when its frame is refreshed or the event loop
+// runs, not at once: a run sets it for every client.
+TEST(PurgeWindow, TheBarPaintsWhenRefreshed) {
+  FakeRuntime rt;
+  window::PurgeWindow w(rt);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  int paints = 0;
+  CountPaints counter(w.Bar1, paints);
+  w.setBar1Max(10);
+  QApplication::processEvents();
+  paints = 0;
+  w.setBar1Value(5);
+  EXPECT_EQ(w.Bar1->value(), 5);
+  EXPECT_EQ(paints, 0);
+  w.Frame1->repaint();  // what the runtime's refresh does
+  EXPECT_GT(paints, 0);
+  paints = 0;
+  w.setBar1Value(6);
+  QApplication::processEvents();
+  EXPECT_GT(paints, 0);
 }
 
 }  // namespace
