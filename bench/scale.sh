@@ -8,8 +8,9 @@
 #   cat            the file to /dev/null (the disk's reading speed);
 #   changed pages  bench/page_diff: the bytes of the pages the purge changed,
 #                  to set against the bytes it wrote.
-# Prints a Markdown table and draws time and memory against size into
-# WORK/scale.png (gnuplot).
+# The purge, mdb-export and cat run three times each, taking turns, and the
+# medians are kept. Prints a Markdown table and draws time and memory
+# against size into WORK/scale.png (gnuplot).
 #
 #   bench/scale.sh [--sizes N,N,...] [--date DD/MM/YYYY] [--window] [WORK]
 #
@@ -36,7 +37,7 @@ while [ $# -gt 0 ]; do
     --sizes) sizes=$2; shift 2 ;;
     --date) cutoff=$2; shift 2 ;;
     --window) window=1; shift ;;
-    -h | --help) sed -n '2,25p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,26p' "$0"; exit 0 ;;
     -*) echo "scale.sh: unknown option $1" >&2; exit 2 ;;
     *) work=$1; shift ;;
   esac
@@ -72,6 +73,7 @@ seconds() {
 }
 field() { sed -n "s/.*\\b$1=\\([^ ]*\\).*/\\1/p" <<<"$2"; }
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f", b / 1e6 }'; }
+median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }  # of three
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 export_tables() {
@@ -88,13 +90,25 @@ for n in ${sizes//,/ }; do
   echo "== $n clients" >&2
   gen=$(seconds "$mkclientes" "$base" --clients "$n" --max-deps 10 --scatter --force --quiet)
   size=$(stat -c %s "$base")
+  # Each measure three times, purge and mdb-export taking turns, and the
+  # median kept: this machine's speed wanders by a tenth or more from one
+  # run to the next. The purge's other figures are its median run's.
   copy=$work/purge-$n.mdb
-  cp "$base" "$copy"
-  cat "$copy" >/dev/null  # both start from the page cache
-  out=$("$purge_scale" "$copy" "$cutoff")
-  echo "  purge: $out" >&2
-  export_s=$(seconds export_tables "$base")
-  cat_s=$(seconds sh -c 'cat "$1" >/dev/null' sh "$base")
+  outs=() exports=() cats=()
+  for _ in 1 2 3; do
+    cp "$base" "$copy"
+    # On the disk before the purge starts, as an operator's file is: else
+    # the purge's first sync waits for the whole copy to be written out.
+    sync "$base" "$copy"
+    cat "$copy" >/dev/null  # both start from the page cache
+    outs+=("$("$purge_scale" "$copy" "$cutoff")")
+    echo "  purge: ${outs[-1]}" >&2
+    exports+=("$(seconds export_tables "$base")")
+    cats+=("$(seconds sh -c 'cat "$1" >/dev/null' sh "$base")")
+  done
+  out=$(printf '%s\n' "${outs[@]}" | sort -t= -k2 -n | sed -n 2p)
+  export_s=$(median "${exports[@]}")
+  cat_s=$(median "${cats[@]}")
   diff=$("$page_diff" "$base" "$copy")
   rm -f "$copy" "$work"/purge-"$n".ldb
   secs=$(field seconds "$out")
@@ -168,6 +182,7 @@ if [ -n "$window" ]; then
   window_once() {
     rm -f "$run/clientes.ldb"
     cp "$base" "$run/clientes.mdb"
+    sync "$run/clientes.mdb"
     cat "$run/clientes.mdb" >/dev/null
     (cd "$run" && exec ./borrar-inactivos) 2>"$run/program.log" &
     local app=$! win box t0 t1= line listener events
@@ -200,12 +215,12 @@ if [ -n "$window" ]; then
   scripted_once() {
     local copy=$work/purge-window.mdb out
     cp "$base" "$copy"
+    sync "$copy"
     cat "$copy" >/dev/null
     out=$("$purge_scale" "$copy" "$cutoff")
     rm -f "$copy" "$work/purge-window.ldb"
     printf '%.2f' "$(field seconds "$out")"
   }
-  median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
   windows=() scripted=()
   for _ in 1 2 3; do
     scripted+=("$(scripted_once)")
