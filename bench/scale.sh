@@ -16,7 +16,7 @@
 #
 # WORK is the folder for the databases (a temporary folder by default,
 # removed at the end; never inside the repository): the 1 000 000-client
-# database is about 1.5 GB and its copy as much again. The cut-off date
+# database is about 1.1 GB and its copy as much again. The cut-off date
 # selects the clients of status "H" dated on or before it: 31/12/2019 by
 # default, about a third of mkclientes' clients (the table gives the
 # share). --window also runs the real program at 100 000 clients under
