@@ -81,20 +81,20 @@ void PendingRows::clear() {
 }
 
 std::vector<uint8_t> PendingRows::tables() const {
-  std::vector<std::pair<uint32_t, uint8_t>> lowest;  // lowest pointer, table
-  for (size_t i = 0; i < log_.size(); ++i) {
-    const uint8_t t = log_.table(i);
-    auto it =
-        std::find_if(lowest.begin(), lowest.end(), [&](const auto& l) { return l.second == t; });
-    if (it == lowest.end()) {
-      lowest.emplace_back(log_.pointer(i), t);
-    } else {
-      it->first = std::min(it->first, log_.pointer(i));
-    }
-  }
-  std::sort(lowest.begin(), lowest.end());
+  // The lowest pointer of each table, by its number.
+  std::vector<uint32_t> lowest(size_t{UINT8_MAX} + 1, UINT32_MAX);
+  std::vector<bool> seen(lowest.size(), false);
+  log_.forEach([&](uint32_t pointer, uint8_t t) {
+    lowest[t] = std::min(lowest[t], pointer);
+    seen[t] = true;
+  });
   std::vector<uint8_t> out;
-  for (const auto& l : lowest) out.push_back(l.second);
+  for (size_t t = 0; t < lowest.size(); ++t) {
+    if (seen[t]) out.push_back(static_cast<uint8_t>(t));
+  }
+  std::sort(out.begin(), out.end(), [&](uint8_t a, uint8_t b) {
+    return std::pair(lowest[a], a) < std::pair(lowest[b], b);
+  });
   return out;
 }
 

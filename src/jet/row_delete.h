@@ -26,11 +26,6 @@ namespace jet {
 
 class LookupCache;
 
-// The rows a unit deferred, as row pointers: a log in the order they were
-// recorded, with the table each was recorded for, and one bit per row
-// pointer for the question every reader asks, whether a row is pending.
-// Each savepoint is a length of the log: rollbackToMark takes back to the
-// last one, and keepBefore to any earlier one.
 // The log of recorded rows: each row's pointer and table, in blocks of a
 // fixed size, so that a log of millions of rows never holds room for twice
 // as many while it grows, as a vector does.
@@ -65,6 +60,11 @@ class RecordLog {
   size_t size_ = 0;
 };
 
+// The rows a unit deferred, as row pointers: a log in the order they were
+// recorded, with the table each was recorded for, and one bit per row
+// pointer for the question every reader asks, whether a row is pending.
+// Each savepoint is a length of the log: rollbackToMark takes back to the
+// last one, and keepBefore to any earlier one.
 class PendingRows {
  public:
   bool has(RowId id) const {

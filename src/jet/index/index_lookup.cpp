@@ -319,15 +319,15 @@ std::vector<RowId> IndexLookup::find(const Value& v) const {
 void IndexLookup::prepare(std::vector<int64_t> values) const {
   // The last answers go first; their memory serves the next ones, and goes
   // when no more are asked for.
-  prepared_values_.clear();
-  prepared_starts_.clear();
-  prepared_rows_.clear();
   if (!index_ || values.empty()) {
     std::vector<int64_t>().swap(prepared_values_);
     std::vector<uint32_t>().swap(prepared_starts_);
     std::vector<uint32_t>().swap(prepared_rows_);
     return;
   }
+  prepared_values_.clear();
+  prepared_starts_.clear();
+  prepared_rows_.clear();
   std::sort(values.begin(), values.end());
   values.erase(std::unique(values.begin(), values.end()), values.end());
   prepared_values_.reserve(values.size());
